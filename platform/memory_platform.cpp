@@ -1,0 +1,145 @@
+#include "platform/memory_platform.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace fractal {
+namespace {
+
+// Thrown by EndProcess: unwinds every handler and drawing back to Run, as ending the process
+// would leave them.
+struct ProcessEnded {
+  int status;
+};
+
+}  // namespace
+
+MemoryPlatform::MemoryPlatform(const FormDesign& design)
+    : width_(design.width),
+      height_(design.height),
+      background_(design.background),
+      surface_(static_cast<std::size_t>(design.width) * design.height, design.background) {
+  captions_.emplace_back(design.caption);
+}
+
+MemoryPlatform::~MemoryPlatform() = default;
+
+void MemoryPlatform::Post(const FormEvent& event) { pending_.push_back(event); }
+
+void MemoryPlatform::PostAtPump(int pump, const FormEvent& event) {
+  scheduled_.emplace(pump, event);
+}
+
+void MemoryPlatform::OnPump(std::function<void(int)> hook) { on_pump_ = std::move(hook); }
+
+void MemoryPlatform::FailCall(WindowCall call, int nth) { failures_.emplace(call, nth); }
+
+RunResult MemoryPlatform::Run(const FormFactory& factory) {
+  form_ = factory(*this);
+  try {
+    RunEventLoop(*this, *form_, [this] { return NextIdleEvent(); });
+  } catch (const ProcessEnded& ended) {
+    return {true, ended.status};
+  }
+  return {false, 0};
+}
+
+std::optional<FormEvent> MemoryPlatform::NextIdleEvent() {
+  if (pending_.empty() && !scheduled_.empty()) {
+    pending_.push_back(scheduled_.begin()->second);
+    scheduled_.erase(scheduled_.begin());
+  }
+  if (pending_.empty()) return std::nullopt;
+  FormEvent event = pending_.front();
+  pending_.pop_front();
+  return event;
+}
+
+bool MemoryPlatform::Succeeds(WindowCall call) {
+  const int nth = ++calls_[call];
+  auto [first, last] = failures_.equal_range(call);
+  return std::none_of(first, last, [nth](const auto& failure) { return failure.second == nth; });
+}
+
+bool MemoryPlatform::SetCaption(std::string_view text) {
+  if (!Succeeds(WindowCall::kSetCaption)) return false;
+  captions_.emplace_back(text);
+  return true;
+}
+
+bool MemoryPlatform::ReadBackColour(Colour& colour) {
+  if (!Succeeds(WindowCall::kReadBackColour)) return false;
+  colour = background_;
+  return true;
+}
+
+bool MemoryPlatform::ReadSurfaceWidth(float& width) {
+  if (!Succeeds(WindowCall::kReadWidth)) return false;
+  width = static_cast<float>(width_);
+  return true;
+}
+
+bool MemoryPlatform::ReadSurfaceHeight(float& height) {
+  if (!Succeeds(WindowCall::kReadHeight)) return false;
+  height = static_cast<float>(height_);
+  return true;
+}
+
+bool MemoryPlatform::Show() {
+  if (!Succeeds(WindowCall::kShow)) return false;
+  visible_ = true;
+  return true;
+}
+
+bool MemoryPlatform::SetPoint(const SurfacePoint& point) {
+  if (!Succeeds(WindowCall::kSetPoint)) return false;
+  if (record_points_) points_.push_back(point);
+  const float column = std::nearbyint(point.x);
+  const float row = std::nearbyint(point.y);
+  // Points off the surface are ignored, as a window clips them.
+  if (column >= 0 && column < width_ && row >= 0 && row < height_) {
+    surface_[static_cast<std::size_t>(row) * width_ + static_cast<std::size_t>(column)] =
+        point.colour;
+  }
+  return true;
+}
+
+bool MemoryPlatform::Unload() {
+  if (!Succeeds(WindowCall::kUnload)) return false;
+  unloaded_ = true;
+  visible_ = false;
+  return true;
+}
+
+void MemoryPlatform::ReleaseScheduled(int pump) {
+  const auto last = scheduled_.upper_bound(pump);
+  for (auto it = scheduled_.begin(); it != last; ++it) pending_.push_back(it->second);
+  scheduled_.erase(scheduled_.begin(), last);
+}
+
+void MemoryPlatform::PumpEvents() {
+  const int pump = ++pumps_;
+  if (on_pump_) on_pump_(pump);
+  ReleaseScheduled(pump);
+  // Handlers run nested here may pump again and take later events; take one at a time.
+  while (!pending_.empty()) {
+    FormEvent event = pending_.front();
+    pending_.pop_front();
+    Dispatch(*form_, event);
+  }
+}
+
+void MemoryPlatform::PumpCloseRequest() {
+  const auto close = std::find_if(pending_.begin(), pending_.end(), [](const FormEvent& event) {
+    return std::holds_alternative<CloseEvent>(event);
+  });
+  if (close == pending_.end()) return;
+  pending_.erase(close);
+  Dispatch(*form_, CloseEvent{});
+}
+
+void MemoryPlatform::MessageBox(std::string_view prompt) { messages_.emplace_back(prompt); }
+
+void MemoryPlatform::EndProcess(int status) { throw ProcessEnded{status}; }
+
+}  // namespace fractal

@@ -1,0 +1,244 @@
+#include "platform/sdl_platform.h"
+
+#include <SDL.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/event_loop.h"
+
+namespace fractal {
+namespace {
+
+// Presenting after every row would let the screen's pace set the drawing's; a drawing shows
+// progress at about 60 frames a second instead, and once more when it is done.
+constexpr Uint32 kPresentIntervalMs = 16;
+constexpr char kMessageTitle[] = "Fractal viewer";
+
+Uint32 ToPixel(Colour colour) {
+  const Uint32 red = colour & 0xFF;
+  const Uint32 green = (colour >> 8) & 0xFF;
+  const Uint32 blue = (colour >> 16) & 0xFF;
+  return 0xFF000000u | red << 16 | green << 8 | blue;
+}
+
+std::int16_t ButtonsOf(Uint32 state) {
+  std::int16_t buttons = 0;
+  if (state & SDL_BUTTON_LMASK) buttons += 1;
+  if (state & SDL_BUTTON_RMASK) buttons += 2;
+  if (state & SDL_BUTTON_MMASK) buttons += 4;
+  return buttons;
+}
+
+std::int16_t ShiftOf(SDL_Keymod mod) {
+  std::int16_t shift = 0;
+  if (mod & KMOD_SHIFT) shift += 1;
+  if (mod & KMOD_CTRL) shift += 2;
+  if (mod & KMOD_ALT) shift += 4;
+  return shift;
+}
+
+class SdlPlatform final : public Platform {
+ public:
+  explicit SdlPlatform(const FormDesign& design);
+
+  [[noreturn]] void Run(const FormFactory& factory);
+
+  bool SetCaption(std::string_view text) override;
+  bool ReadBackColour(Colour& colour) override;
+  bool ReadSurfaceWidth(float& width) override;
+  bool ReadSurfaceHeight(float& height) override;
+  bool Show() override;
+  bool SetPoint(const SurfacePoint& point) override;
+  std::size_t SetPoints(std::span<const SurfacePoint> points) override;
+  bool Unload() override;
+  void PumpEvents() override;
+  void PumpCloseRequest() override;
+  void MessageBox(std::string_view prompt) override;
+  [[noreturn]] void EndProcess(int status) override;
+
+ private:
+  std::optional<FormEvent> Translate(const SDL_Event& event);
+  std::optional<FormEvent> WaitEvent();
+  void Present();
+  void PresentIfDue();
+
+  FormDesign design_;
+  SDL_Window* window_ = nullptr;
+  std::vector<Uint32> framebuffer_;
+  std::unique_ptr<FormEvents> form_;
+  bool dirty_ = true;
+  Uint32 last_present_ = 0;
+};
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "%s: %s\n", what, SDL_GetError());
+  std::exit(1);
+}
+
+SdlPlatform::SdlPlatform(const FormDesign& design)
+    : design_(design),
+      framebuffer_(static_cast<std::size_t>(design.width) * design.height,
+                   ToPixel(design.background)) {
+  // A plain software surface: no OpenGL context behind the window, nothing waits for vsync.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) Fail("cannot start the window system");
+  const std::string caption(design.caption);
+  window_ = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                             design.width, design.height, SDL_WINDOW_HIDDEN);
+  if (window_ == nullptr) Fail("cannot create the window");
+}
+
+void SdlPlatform::Run(const FormFactory& factory) {
+  form_ = factory(*this);
+  RunEventLoop(*this, *form_, [this] { return WaitEvent(); });
+  Fail("the event loop stopped");
+}
+
+std::optional<FormEvent> SdlPlatform::WaitEvent() {
+  for (;;) {
+    if (dirty_) Present();
+    SDL_Event event;
+    if (SDL_WaitEvent(&event) == 0) return std::nullopt;
+    if (std::optional<FormEvent> form_event = Translate(event)) return form_event;
+  }
+}
+
+std::optional<FormEvent> SdlPlatform::Translate(const SDL_Event& event) {
+  switch (event.type) {
+    case SDL_MOUSEMOTION:
+      return PointerMoveEvent{ButtonsOf(event.motion.state), ShiftOf(SDL_GetModState()),
+                              static_cast<float>(event.motion.x),
+                              static_cast<float>(event.motion.y)};
+    case SDL_MOUSEBUTTONUP: {
+      const bool inside = event.button.x >= 0 && event.button.x < design_.width &&
+                          event.button.y >= 0 && event.button.y < design_.height;
+      if (event.button.button == SDL_BUTTON_LEFT && inside) return ClickEvent{};
+      return std::nullopt;
+    }
+    case SDL_WINDOWEVENT:
+      if (event.window.event == SDL_WINDOWEVENT_CLOSE) return CloseEvent{};
+      if (event.window.event == SDL_WINDOWEVENT_EXPOSED) dirty_ = true;
+      return std::nullopt;
+    case SDL_QUIT:
+      return CloseEvent{};
+    default:
+      return std::nullopt;
+  }
+}
+
+void SdlPlatform::Present() {
+  SDL_Surface* target = SDL_GetWindowSurface(window_);
+  if (target == nullptr) return;
+  SDL_Surface* source =
+      SDL_CreateRGBSurfaceWithFormatFrom(framebuffer_.data(), design_.width, design_.height, 32,
+                                         design_.width * 4, SDL_PIXELFORMAT_ARGB8888);
+  if (source != nullptr) {
+    SDL_BlitSurface(source, nullptr, target, nullptr);
+    SDL_FreeSurface(source);
+    SDL_UpdateWindowSurface(window_);
+  }
+  dirty_ = false;
+  last_present_ = SDL_GetTicks();
+}
+
+void SdlPlatform::PresentIfDue() {
+  if (dirty_ && SDL_GetTicks() - last_present_ >= kPresentIntervalMs) Present();
+}
+
+bool SdlPlatform::SetCaption(std::string_view text) {
+  const std::string caption(text);
+  SDL_SetWindowTitle(window_, caption.c_str());
+  return true;
+}
+
+bool SdlPlatform::ReadBackColour(Colour& colour) {
+  colour = design_.background;
+  return true;
+}
+
+bool SdlPlatform::ReadSurfaceWidth(float& width) {
+  int w = 0;
+  SDL_GetWindowSize(window_, &w, nullptr);
+  width = static_cast<float>(w);
+  return w > 0;
+}
+
+bool SdlPlatform::ReadSurfaceHeight(float& height) {
+  int h = 0;
+  SDL_GetWindowSize(window_, nullptr, &h);
+  height = static_cast<float>(h);
+  return h > 0;
+}
+
+bool SdlPlatform::Show() {
+  SDL_ShowWindow(window_);
+  dirty_ = true;
+  return true;
+}
+
+bool SdlPlatform::SetPoint(const SurfacePoint& point) {
+  const float column = std::nearbyint(point.x);
+  const float row = std::nearbyint(point.y);
+  if (column >= 0 && column < design_.width && row >= 0 && row < design_.height) {
+    framebuffer_[static_cast<std::size_t>(row) * design_.width + static_cast<std::size_t>(column)] =
+        ToPixel(point.colour);
+    dirty_ = true;
+  }
+  return true;
+}
+
+std::size_t SdlPlatform::SetPoints(std::span<const SurfacePoint> points) {
+  for (const SurfacePoint& point : points) (void)SetPoint(point);
+  return points.size();
+}
+
+bool SdlPlatform::Unload() {
+  SDL_DestroyWindow(window_);
+  window_ = nullptr;
+  return true;
+}
+
+void SdlPlatform::PumpEvents() {
+  PresentIfDue();
+  SDL_Event event;
+  while (SDL_PollEvent(&event)) {
+    if (std::optional<FormEvent> form_event = Translate(event)) Dispatch(*form_, *form_event);
+  }
+}
+
+void SdlPlatform::PumpCloseRequest() {
+  PresentIfDue();
+  SDL_PumpEvents();
+  // The close box arrives as a window event and then a quit event; the quit event alone can be
+  // taken from the queue without disturbing the pointer events ahead of it.
+  SDL_Event event;
+  if (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_QUIT, SDL_QUIT) == 1) {
+    Dispatch(*form_, CloseEvent{});
+  }
+}
+
+void SdlPlatform::MessageBox(std::string_view prompt) {
+  const std::string text(prompt);
+  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, kMessageTitle, text.c_str(), window_);
+}
+
+void SdlPlatform::EndProcess(int status) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  SDL_Quit();
+  // Nothing of the program may run after this, not even destructors of a suspended drawing.
+  std::_Exit(status);
+}
+
+}  // namespace
+
+void RunSdlApplication(const FormDesign& design, const FormFactory& factory) {
+  static SdlPlatform platform(design);
+  platform.Run(factory);
+}
+
+}  // namespace fractal

@@ -1,0 +1,45 @@
+#include "render/escape_time.h"
+
+#include "platform/runtime.h"
+
+namespace fractal {
+
+EscapeParams MakeEscapeParams(const ViewState& view) {
+  EscapeParams params;
+  params.cap = CheckedMultiply(16, view.Zoom);
+  params.offset_x = view.OffsetX;
+  params.offset_y = view.OffsetY;
+  params.scale = 1.0 / view.Zoom;
+  params.half_zoom = view.Zoom * 0.5;
+  return params;
+}
+
+std::int32_t EscapeCount(double c_real, double c_imag, std::int32_t cap) {
+  double zr = 0;
+  double zi = 0;
+  std::int32_t n = 0;
+  for (; n < cap; ++n) {
+    const double zr2 = zr * zr;
+    const double zi2 = zi * zi;
+    // sqrt is correctly rounded, so sqrt(s) >= 2 exactly when s >= 4.
+    if (zr2 + zi2 >= 4.0) break;
+    const double t = (zr2 - zi2) + c_real;
+    zi = c_imag + (2 * zr) * zi;
+    zr = t;
+  }
+  return n;
+}
+
+void ComputeRowScalar(const EscapeParams& params, double y, std::span<const double> xs,
+                      std::span<std::int32_t> counts) {
+  const double c_imag = (y + params.offset_y) * params.scale;
+  for (std::size_t i = 0; i < xs.size(); ++i) {
+    counts[i] = EscapeCount((xs[i] + params.offset_x) * params.scale, c_imag, params.cap);
+  }
+}
+
+std::int16_t RedOf(std::int32_t n, const EscapeParams& params) {
+  return RoundToInt16((16.0 * n) / params.half_zoom);
+}
+
+}  // namespace fractal

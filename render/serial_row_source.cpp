@@ -1,0 +1,20 @@
+#include <cfenv>
+
+#include "render/row_source.h"
+#include "render/view_steps.h"
+
+namespace fractal {
+
+void SerialRowSource::Begin(const EscapeParams& params) { params_ = params; }
+
+bool SerialRowSource::WaitForRow(int, std::chrono::milliseconds) { return true; }
+
+RowCounts SerialRowSource::Row(int row) {
+  counts_.resize(ColumnSteps().size());
+  std::feclearexcept(FE_ALL_EXCEPT);
+  ComputeRowScalar(params_, RowSteps()[row], ColumnSteps(), counts_);
+  const bool fault = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW) != 0;
+  return {counts_, fault};
+}
+
+}  // namespace fractal
