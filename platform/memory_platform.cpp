@@ -30,6 +30,8 @@ void MemoryPlatform::PostAtPump(int pump, const FormEvent& event) {
   scheduled_.emplace(pump, event);
 }
 
+void MemoryPlatform::PostWhenIdle(const FormEvent& event) { idle_.push_back(event); }
+
 void MemoryPlatform::OnPump(std::function<void(int)> hook) { on_pump_ = std::move(hook); }
 
 void MemoryPlatform::FailCall(WindowCall call, int nth) { failures_.emplace(call, nth); }
@@ -48,6 +50,10 @@ std::optional<FormEvent> MemoryPlatform::NextIdleEvent() {
   if (pending_.empty() && !scheduled_.empty()) {
     pending_.push_back(scheduled_.begin()->second);
     scheduled_.erase(scheduled_.begin());
+  }
+  if (pending_.empty() && !idle_.empty()) {
+    pending_.push_back(idle_.front());
+    idle_.pop_front();
   }
   if (pending_.empty()) return std::nullopt;
   FormEvent event = pending_.front();

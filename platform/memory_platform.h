@@ -1,10 +1,11 @@
 // An in-memory window for tests: a deterministic surface, a scripted event queue, a record of
 // what the viewer did, and calls that can be told to fail.
 //
-// Events posted with PostAtPump become pending when the given PumpEvents call begins (counted
-// from 1 over the whole run), so a test can place a click after row k of a drawing. When the
-// viewer is idle and nothing is pending, the next scheduled event is delivered; when nothing is
-// left at all, Run returns as a real program would sit waiting.
+// Events posted with Post are pending at once: the first PumpEvents takes them. Events posted
+// with PostAtPump become pending when the given PumpEvents call begins (counted from 1 over the
+// whole run), so a test can place a click after row k of a drawing. Events posted with
+// PostWhenIdle arrive only when the viewer is idle in its event loop, after everything else.
+// When nothing is left at all, Run returns as a real program would sit waiting.
 #pragma once
 
 #include <cstddef>
@@ -43,6 +44,7 @@ class MemoryPlatform final : public Platform {
   // Script.
   void Post(const FormEvent& event);
   void PostAtPump(int pump, const FormEvent& event);
+  void PostWhenIdle(const FormEvent& event);
   void OnPump(std::function<void(int pump)> hook);  // runs as each PumpEvents call begins
   void FailCall(WindowCall call, int nth);          // the nth call of that kind fails (from 1)
   void SetBackColour(Colour colour) { background_ = colour; }
@@ -88,6 +90,7 @@ class MemoryPlatform final : public Platform {
 
   std::deque<FormEvent> pending_;
   std::multimap<int, FormEvent> scheduled_;
+  std::deque<FormEvent> idle_;
   std::function<void(int)> on_pump_;
   std::map<WindowCall, int> calls_;
   std::multimap<WindowCall, int> failures_;
