@@ -16,7 +16,8 @@ std::int32_t ReferenceCount(const ViewState& view, double x, double y) {
     const bool escaped = m >= 2.0;
     const bool capped = n >= cap;
     if (escaped || capped) break;
-    const double t = (Power(zr, 2.0) - Power(zi, 2.0)) + (x + view.OffsetX) * (1 / double(view.Zoom));
+    const double t =
+        (Power(zr, 2.0) - Power(zi, 2.0)) + (x + view.OffsetX) * (1 / double(view.Zoom));
     zi = (y + view.OffsetY) * (1 / double(view.Zoom)) + (2 * zr) * zi;
     zr = t;
     n = n + 1;

@@ -102,8 +102,8 @@ TEST_F(InitialPicture, EqualsTheReferenceArithmetic) {
 }
 
 TEST_F(InitialPicture, NamedPointsHaveTheirColours) {
-  EXPECT_EQ(At(200, 200), kBlack);  // c ~ 0
-  EXPECT_EQ(At(100, 200), kBlack);  // c ~ -1
+  EXPECT_EQ(At(200, 200), kBlack);    // c ~ 0
+  EXPECT_EQ(At(100, 200), kBlack);    // c ~ -1
   EXPECT_EQ(At(250, 200), Red(160));  // c ~ 0.5, n = 5
   EXPECT_EQ(At(200, 1), Red(64));     // c ~ -1.99i, n = 2
   EXPECT_EQ(At(0, 1), Red(32));       // c = -2 - 1.99i, n = 1
