@@ -9,7 +9,9 @@ endif()
 set(CMAKE_CXX_FLAGS_RELEASE "-O2")
 
 if(FRACTAL_SANITIZE)
-  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  # -O1 keeps the reference pictures of the tests affordable under the sanitizers.
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all
+                      -fno-omit-frame-pointer -O1)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
