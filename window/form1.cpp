@@ -1,10 +1,11 @@
 #include "window/form1.h"
 
 #include "platform/runtime.h"
+#include "render/threaded_row_source.h"
 
 namespace fractal {
 
-Form1::Form1(Platform& platform) : Form1(platform, std::make_unique<SerialRowSource>()) {}
+Form1::Form1(Platform& platform) : Form1(platform, std::make_unique<ThreadedRowSource>()) {}
 
 Form1::Form1(Platform& platform, std::unique_ptr<RowSource> rows)
     : platform_(platform), rows_(std::move(rows)) {}
