@@ -2,6 +2,7 @@
 // instruction set this CPU has. Every target gives bit-identical counts to EscapeCount.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -22,5 +23,24 @@ bool KernelTargetSupported(KernelTarget target);
 KernelTarget ActiveKernelTarget();
 // Forces a supported target (for tests and benchmarks); std::nullopt returns to the best one.
 void ForceKernelTarget(std::optional<KernelTarget> target);
+
+// What ComputeRow has done, for benchmarks. Rows on any thread add to it.
+struct KernelStats {
+  std::atomic<std::uint64_t> rows{0};
+  std::atomic<std::uint64_t> points{0};
+  // Iterations actually run, one per lane holding a point per step: a count that stopped early
+  // through cycle detection adds less than the count, the steps a lane waits between escaping
+  // and the next look at the lanes add more.
+  std::atomic<std::uint64_t> executed_iterations{0};
+};
+
+// ComputeRow adds to `stats` from now on; nullptr stops it. The caller keeps `stats` alive.
+void SetKernelStats(KernelStats* stats);
+
+// Cycle detection, on unless switched off (for tests and benchmarks): off, every point iterates
+// until it escapes or reaches the cap. The counts are the same either way.
+void SetCycleDetection(bool on);
+
+const char* KernelTargetName(KernelTarget target);
 
 }  // namespace fractal

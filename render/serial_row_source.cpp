@@ -1,5 +1,6 @@
 #include <cfenv>
 
+#include "render/kernel.h"
 #include "render/row_source.h"
 #include "render/view_steps.h"
 
@@ -12,7 +13,7 @@ bool SerialRowSource::WaitForRow(int, std::chrono::milliseconds) { return true; 
 RowCounts SerialRowSource::Row(int row) {
   counts_.resize(ColumnSteps().size());
   std::feclearexcept(FE_ALL_EXCEPT);
-  ComputeRowScalar(params_, RowSteps()[row], ColumnSteps(), counts_);
+  ComputeRow(params_, RowSteps()[row], ColumnSteps(), counts_);
   const bool fault = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW) != 0;
   return {counts_, fault};
 }

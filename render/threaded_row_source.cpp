@@ -4,6 +4,7 @@
 #include <cfenv>
 
 #include "render/escape_time.h"
+#include "render/kernel.h"
 #include "render/view_steps.h"
 
 namespace fractal {
@@ -74,7 +75,7 @@ void ThreadedRowSource::Work() {
   while (TakeTask(task)) {
     // Floating-point flags are per thread: each row is checked on the thread that computed it.
     std::feclearexcept(FE_ALL_EXCEPT);
-    ComputeRowScalar(task.params, RowSteps()[task.row], ColumnSteps(), counts);
+    ComputeRow(task.params, RowSteps()[task.row], ColumnSteps(), counts);
     const bool fault = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW) != 0;
     Finish(task, counts, fault);
   }

@@ -1,0 +1,194 @@
+// The drawing benchmark: whole drawings through the in-memory window, the literal reference
+// routine against the fast kernel on one thread and on all threads, in one table.
+//
+// Run without arguments. The literal routine is timed only where its estimated time (the sum of
+// the view's counts times its measured cost per iteration) is under 30 s; elsewhere the table
+// shows the estimate.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/memory_platform.h"
+#include "render/kernel.h"
+#include "render/threaded_row_source.h"
+#include "render/view_steps.h"
+#include "tests/reference_drawing.h"
+#include "window/form1.h"
+
+namespace fractal {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double kDiveReal = -0.743643887037151;
+constexpr double kDiveImag = 0.131825904205330;
+constexpr double kLiteralLimitSeconds = 30;
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+void ClickAt(ViewState& view, float column, float row) {
+  TrackPointer(view, column, row);
+  ZoomAtPointer(view);
+}
+
+ViewState Dive(int clicks) {
+  ViewState view = testing::InitialView();
+  for (int i = 0; i < clicks; ++i) {
+    const double column = 200 + std::round(100 * (kDiveReal * view.Zoom - view.OffsetX));
+    const double row = 200 + std::round(100 * (kDiveImag * view.Zoom - view.OffsetY));
+    ClickAt(view, static_cast<float>(column), static_cast<float>(row));
+  }
+  return view;
+}
+
+ViewState CentreClicks(int clicks) {
+  ViewState view = testing::InitialView();
+  for (int i = 0; i < clicks; ++i) ClickAt(view, 200, 200);
+  return view;
+}
+
+struct Case {
+  std::string name;
+  ViewState view;
+  bool cycle_detection = true;
+};
+
+// One window with its row source; each drawing is of the view put into it.
+class Window {
+ public:
+  explicit Window(std::unique_ptr<RowSource> rows)
+      : platform_(kForm1Design), form_(platform_, std::move(rows)) {
+    platform_.RecordPoints(false);  // the record of every point is for tests, not a window's cost
+    form_.Load();
+  }
+
+  // Best of a few drawings (one if it is slow).
+  double Draw(const ViewState& view) {
+    double best = 1e300;
+    const Clock::time_point start = Clock::now();
+    for (int run = 0; run < 5 && (run == 0 || Seconds(start) < 1.0); ++run) {
+      form_.MutableView() = view;
+      const Clock::time_point t = Clock::now();
+      form_.DrawFractal();
+      best = std::min(best, Seconds(t));
+    }
+    return best;
+  }
+
+  std::span<const Colour> Surface() const { return platform_.Surface(); }
+
+ private:
+  MemoryPlatform platform_;
+  Form1 form_;
+};
+
+struct Work {
+  double counted = 0;   // sum of counts
+  double executed = 0;  // lane iterations the kernel ran
+  double kernel_seconds = 0;
+};
+
+// Every row through ComputeRow on this thread.
+Work KernelPass(const ViewState& view) {
+  const EscapeParams params = MakeEscapeParams(view);
+  std::vector<std::int32_t> counts(ColumnSteps().size());
+  KernelStats stats;
+  SetKernelStats(&stats);
+  Work work;
+  const Clock::time_point t = Clock::now();
+  for (double y : RowSteps()) {
+    ComputeRow(params, y, ColumnSteps(), counts);
+    for (std::int32_t n : counts) work.counted += n;
+  }
+  work.kernel_seconds = Seconds(t);
+  SetKernelStats(nullptr);
+  work.executed = static_cast<double>(stats.executed_iterations.load());
+  return work;
+}
+
+std::string Fixed(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+void Run() {
+  std::vector<Case> cases{{"initial view", testing::InitialView()}};
+  for (int clicks : {4, 8, 12, 16, 20, 22, 26})
+    cases.push_back({"dive " + std::to_string(clicks), Dive(clicks)});
+  cases.push_back({"centre x12", CentreClicks(12)});
+  cases.push_back({"throughput: centre x12, no cycle check", CentreClicks(12), false});
+
+  const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  Window serial(std::make_unique<SerialRowSource>());
+  Window threaded(std::make_unique<ThreadedRowSource>(threads));
+
+  std::printf("fractal_bench: kernel target %s, %d hardware threads; times are best of up to 5\n",
+              KernelTargetName(ActiveKernelTarget()), threads);
+  std::printf(
+      "whole 400x400 drawings through Form1 and the in-memory window; literal = "
+      "ReferencePicture (est. = estimated, not run)\n\n");
+  std::printf("%-40s %9s %10s %12s %10s %10s %10s %8s %8s %7s %7s %7s %7s %5s\n", "view", "zoom",
+              "cap", "literal s", "kernel ms", "1T ms", "NT ms", "1T x", "NT x", "1T cnt", "1T exe",
+              "NT cnt", "NT exe", "same");
+  std::printf("%-40s %9s %10s %12s %10s %10s %10s %8s %8s %7s %7s %7s %7s %5s\n", "", "", "", "",
+              "", "", "", "", "", "G it/s", "G it/s", "G it/s", "G it/s", "");
+
+  double literal_ns_per_iteration = 0;  // measured on the first views
+  for (const Case& c : cases) {
+    SetCycleDetection(c.cycle_detection);
+    const Work work = KernelPass(c.view);
+    // A drawing runs the same iterations as the kernel pass, on any number of threads.
+    const double t1 = serial.Draw(c.view);
+    const double tn = threaded.Draw(c.view);
+    SetCycleDetection(true);
+
+    const double points = static_cast<double>(RowSteps().size() * ColumnSteps().size());
+    const double estimate = literal_ns_per_iteration * 1e-9 * (work.counted + points);
+    std::string literal_text;
+    double literal = 0;
+    bool same = false;
+    bool ran_literal = false;
+    if (literal_ns_per_iteration == 0 || estimate < kLiteralLimitSeconds) {
+      const Clock::time_point t = Clock::now();
+      const std::vector<Colour> picture = testing::ReferencePicture(c.view);
+      literal = Seconds(t);
+      literal_ns_per_iteration =
+          std::max(literal_ns_per_iteration, literal * 1e9 / (work.counted + points));
+      same = std::equal(picture.begin(), picture.end(), serial.Surface().begin()) &&
+             std::equal(picture.begin(), picture.end(), threaded.Surface().begin());
+      literal_text = Fixed(literal, 3);
+      ran_literal = true;
+    } else {
+      literal = estimate;
+      literal_text = "est. " + Fixed(estimate, 0);
+    }
+    std::printf(
+        "%-40s %9d %10d %12s %10s %10s %10s %8s %8s %7s %7s %7s %7s %5s\n", c.name.c_str(),
+        c.view.Zoom, 16 * c.view.Zoom, literal_text.c_str(),
+        Fixed(work.kernel_seconds * 1e3, 2).c_str(), Fixed(t1 * 1e3, 2).c_str(),
+        Fixed(tn * 1e3, 2).c_str(), Fixed(literal / t1, 0).c_str(), Fixed(literal / tn, 0).c_str(),
+        Fixed(work.counted / t1 * 1e-9, 2).c_str(), Fixed(work.executed / t1 * 1e-9, 2).c_str(),
+        Fixed(work.counted / tn * 1e-9, 2).c_str(), Fixed(work.executed / tn * 1e-9, 2).c_str(),
+        ran_literal ? (same ? "yes" : "NO") : "-");
+    std::fflush(stdout);
+  }
+  std::printf(
+      "\nkernel ms: every row through ComputeRow on one thread, no window. 1T/NT: whole drawing, "
+      "serial rows / %d worker threads.\nx: literal time over fast time. cnt: the sum of counts "
+      "(as the literal routine iterates) per second; exe: iterations the kernel ran per second.\n"
+      "same: the surface equals ReferencePicture's, pixel for pixel.\n",
+      threads);
+}
+
+}  // namespace
+}  // namespace fractal
+
+int main() { fractal::Run(); }

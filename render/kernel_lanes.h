@@ -1,0 +1,141 @@
+// The lane scheduler every target shares: it keeps each lane busy with a point of the row,
+// retires a point when it escapes, reaches the cap or is found periodic, and hands its lane to
+// the next point.
+//
+// A target supplies `Run(vectors, state, task, live)`: it iterates the first `live` lanes
+// in blocks of kBlock iterations and returns after the first block at whose end some lane is
+// finished. Counting is exact under this schedule: a lane's count stops at the first failed
+// escape test (the running mask is sticky, so the NaNs of an escaped orbit cannot revive it),
+// and a count that ran past the cap within a block is read as the cap.
+//
+// Cycle detection is exact too: when the state of a lane that has passed every escape test so
+// far equals one of its earlier states, the orbit is periodic through states that all passed,
+// so it never escapes and its count is the cap. Checkpoints (the state at counts
+// task.cycle_check_from, twice that, four times, ..., taken at block ends) are compared with every
+// later state, in the manner of Brent; the comparisons only run once some lane has iterated
+// cycle_check_from times, because on views with few interior points they cost more than they
+// save.
+#pragma once
+
+#include <cstdint>
+
+#include "render/kernel_targets.h"
+
+namespace fractal::kernel_detail {
+// Each target's translation unit includes this file with its own instruction-set flags; the
+// unnamed namespace gives each of them a copy of its own, so the linker never mixes them.
+namespace {
+
+inline constexpr int kBlock = 8;  // iterations between looks at the lanes
+
+// The lanes of up to kSlots points, laid out so that a target loads them as vectors.
+template <int kSlots>
+struct LaneState {
+  alignas(64) double zr[kSlots];
+  alignas(64) double zi[kSlots];
+  alignas(64) double cr[kSlots];
+  alignas(64) double checkpoint_r[kSlots];
+  alignas(64) double checkpoint_i[kSlots];
+  alignas(64) std::int64_t count[kSlots];          // escape tests passed; the cap once periodic
+  alignas(64) std::int64_t checkpoint_at[kSlots];  // count at which the next checkpoint is taken
+  alignas(64) std::int64_t running[kSlots];        // -1 while every escape test has passed, else 0
+  std::int64_t point[kSlots];                      // index in the row, -1 for an idle lane
+};
+
+struct RunResult {
+  std::int64_t blocks = 0;     // blocks run
+  std::uint64_t finished = 0;  // bit i: lane i is finished
+};
+
+template <int kSlots>
+void StartLane(LaneState<kSlots>& s, int lane, std::int64_t point, const RowTask& task) {
+  s.zr[lane] = 0;
+  s.zi[lane] = 0;
+  s.cr[lane] = task.c_real[point];
+  // The first checkpoint is the orbit's own first state, z = 0.
+  s.checkpoint_r[lane] = 0;
+  s.checkpoint_i[lane] = 0;
+  s.count[lane] = 0;
+  s.checkpoint_at[lane] = task.cycle_check_from;
+  s.running[lane] = -1;
+  s.point[lane] = point;
+}
+
+// An idle lane iterates z = 0, c = 0: quiet, and never finished.
+template <int kSlots>
+void ClearLane(LaneState<kSlots>& s, int lane) {
+  s.zr[lane] = s.zi[lane] = s.cr[lane] = 0;
+  s.checkpoint_r[lane] = s.checkpoint_i[lane] = 0;
+  s.count[lane] = 0;
+  s.checkpoint_at[lane] = 0;
+  s.running[lane] = 0;
+  s.point[lane] = -1;
+}
+
+template <int kSlots>
+void MoveLane(LaneState<kSlots>& s, int to, int from) {
+  s.zr[to] = s.zr[from];
+  s.zi[to] = s.zi[from];
+  s.cr[to] = s.cr[from];
+  s.checkpoint_r[to] = s.checkpoint_r[from];
+  s.checkpoint_i[to] = s.checkpoint_i[from];
+  s.count[to] = s.count[from];
+  s.checkpoint_at[to] = s.checkpoint_at[from];
+  s.running[to] = s.running[from];
+  s.point[to] = s.point[from];
+  ClearLane(s, from);
+}
+
+// Packs the busy lanes of [0, live) to the front, so the tail of a row runs on fewer vectors.
+template <int kSlots>
+int Compact(LaneState<kSlots>& s, int live) {
+  int front = 0;
+  int back = live - 1;
+  while (true) {
+    while (front <= back && s.point[front] >= 0) ++front;
+    while (back > front && s.point[back] < 0) --back;
+    if (front >= back) break;
+    MoveLane(s, front, back);
+  }
+  return front;
+}
+
+template <class Target>
+void ComputeLanes(const RowTask& task, std::uint64_t& executed) {
+  constexpr int kSlots = Target::kLanes * Target::kMaxVectors;
+  LaneState<kSlots> s;
+  std::int64_t next = 0;
+  int live = 0;
+  while (live < kSlots && next < task.size) StartLane(s, live++, next++, task);
+  for (int lane = live; lane < kSlots; ++lane) ClearLane(s, lane);
+  std::uint64_t lane_blocks = 0;
+  while (live > 0) {
+    const int vectors = (live + Target::kLanes - 1) / Target::kLanes;
+    const RunResult run = Target::Run(vectors, s, task, live);
+    lane_blocks += static_cast<std::uint64_t>(run.blocks) * static_cast<std::uint64_t>(live);
+    bool idle = false;
+    for (std::uint64_t bits = run.finished; bits != 0; bits &= bits - 1) {
+      const int lane = __builtin_ctzll(bits);
+      const std::int64_t n = s.count[lane];
+      task.counts[s.point[lane]] = static_cast<std::int32_t>(n < task.cap ? n : task.cap);
+      if (next < task.size) {
+        StartLane(s, lane, next++, task);
+      } else {
+        ClearLane(s, lane);
+        idle = true;
+      }
+    }
+    if (idle) live = Compact(s, live);
+  }
+  executed += lane_blocks * kBlock;
+}
+
+// Bits of the lanes below `live` among the `lanes` lanes of vector `v`.
+inline std::uint32_t HeldLanes(int live, int v, int lanes) {
+  const int held = live - v * lanes;
+  if (held >= lanes) return (1u << lanes) - 1;
+  return held <= 0 ? 0u : (1u << held) - 1;
+}
+
+}  // namespace
+}  // namespace fractal::kernel_detail

@@ -1,0 +1,438 @@
+// The escape-time kernel: every target, forced in turn, gives exactly EscapeCount's counts and
+// the literal reference's, on whole views, deep views, odd row widths and random views.
+#include "render/kernel.h"
+
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "render/escape_time.h"
+#include "render/view_steps.h"
+#include "tests/reference_drawing.h"
+#include "view/view_state.h"
+
+namespace fractal {
+namespace {
+
+// Sanitizer and unoptimised builds check fewer random views and rows, and shallower ones: the
+// deepest views have points whose orbits take millions of steps to repeat exactly.
+#if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
+constexpr int kRandomViews = 300;
+constexpr int kMaxRandomClicks = 26;
+constexpr std::int64_t kRandomBudget = std::int64_t{1} << 16;
+constexpr int kSampleScale = 4;
+#else
+constexpr int kRandomViews = 80;
+constexpr int kMaxRandomClicks = 16;
+constexpr std::int64_t kRandomBudget = std::int64_t{1} << 12;
+constexpr int kSampleScale = 1;
+#endif
+
+constexpr double kDiveReal = -0.743643887037151;
+constexpr double kDiveImag = 0.131825904205330;
+
+// A click at surface position (column, row): the pointer moves there, then the view zooms.
+void ClickAt(ViewState& view, float column, float row) {
+  TrackPointer(view, column, row);
+  ZoomAtPointer(view);
+}
+
+ViewState Dive(int clicks) {
+  ViewState view = testing::InitialView();
+  for (int i = 0; i < clicks; ++i) {
+    const double column = 200 + std::round(100 * (kDiveReal * view.Zoom - view.OffsetX));
+    const double row = 200 + std::round(100 * (kDiveImag * view.Zoom - view.OffsetY));
+    ClickAt(view, static_cast<float>(column), static_cast<float>(row));
+  }
+  return view;
+}
+
+ViewState CentreClicks(int clicks) {
+  ViewState view = testing::InitialView();
+  for (int i = 0; i < clicks; ++i) ClickAt(view, 200, 200);
+  return view;
+}
+
+// EscapeCount's loop, giving up after `budget` iterations (nullopt) so that deep interior points
+// do not take a billion steps each.
+std::optional<std::int32_t> PlainCount(double cr, double ci, std::int32_t cap,
+                                       std::int64_t budget) {
+  if (cap <= budget) return EscapeCount(cr, ci, cap);
+  double zr = 0;
+  double zi = 0;
+  for (std::int32_t n = 0; n < budget; ++n) {
+    const double zr2 = zr * zr;
+    const double zi2 = zi * zi;
+    if (zr2 + zi2 >= 4.0) return n;
+    const double t = (zr2 - zi2) + cr;
+    zi = ci + (2 * zr) * zi;
+    zr = t;
+  }
+  return std::nullopt;
+}
+
+std::vector<KernelTarget> SupportedTargets() {
+  std::vector<KernelTarget> targets;
+  for (KernelTarget t : {KernelTarget::kScalar, KernelTarget::kAvx2, KernelTarget::kAvx512}) {
+    if (KernelTargetSupported(t)) targets.push_back(t);
+  }
+  return targets;
+}
+
+std::vector<std::int32_t> KernelRow(const EscapeParams& params, double y,
+                                    std::span<const double> xs) {
+  std::vector<std::int32_t> counts(xs.size(), -1);
+  ComputeRow(params, y, xs, counts);
+  return counts;
+}
+
+// The counts of some rows of a view by EscapeCount's loop, each confirmed by the literal
+// reference; nullopt where the loop gave up after `budget` iterations.
+struct ExpectedRows {
+  ViewState view;
+  std::vector<int> rows;
+  std::int64_t budget = 0;
+  std::vector<std::vector<std::optional<std::int32_t>>> counts;  // per row, per column
+};
+
+ExpectedRows Expect(const ViewState& view, std::vector<int> rows, std::int64_t budget) {
+  ExpectedRows expected{view, std::move(rows), budget, {}};
+  const EscapeParams params = MakeEscapeParams(view);
+  const std::span<const double> xs = ColumnSteps();
+  for (int row : expected.rows) {
+    const double y = RowSteps()[row];
+    const double ci = (y + params.offset_y) * params.scale;
+    auto& counts = expected.counts.emplace_back();
+    for (double x : xs) {
+      std::optional<std::int32_t> n =
+          PlainCount((x + params.offset_x) * params.scale, ci, params.cap, budget);
+      if (n) {
+        EXPECT_EQ(*n, testing::ReferenceCount(view, x, y)) << "row " << row << " x " << x;
+      }
+      counts.push_back(n);
+    }
+  }
+  return expected;
+}
+
+// Compares every supported target's counts with `expected`; points the plain loop gave up on
+// must have a kernel count of at least the budget. Returns the points compared per target, or
+// -1 after reporting the first mismatch.
+int CompareTargets(const ExpectedRows& expected, const std::string& what) {
+  const EscapeParams params = MakeEscapeParams(expected.view);
+  int compared = 0;
+  for (KernelTarget target : SupportedTargets()) {
+    ForceKernelTarget(target);
+    compared = 0;
+    for (std::size_t r = 0; r < expected.rows.size(); ++r) {
+      const int row = expected.rows[r];
+      const std::vector<std::int32_t> counts = KernelRow(params, RowSteps()[row], ColumnSteps());
+      for (std::size_t i = 0; i < counts.size(); ++i) {
+        const std::optional<std::int32_t> plain = expected.counts[r][i];
+        if (plain ? counts[i] == *plain : counts[i] >= expected.budget) {
+          compared += plain.has_value();
+          continue;
+        }
+        ADD_FAILURE() << KernelTargetName(target) << ", " << what << " row " << row << " column "
+                      << i << ": kernel " << counts[i] << ", expected "
+                      << (plain ? std::to_string(*plain)
+                                : "past " + std::to_string(expected.budget));
+        ForceKernelTarget(std::nullopt);
+        return -1;
+      }
+    }
+  }
+  ForceKernelTarget(std::nullopt);
+  return compared;
+}
+
+std::vector<int> AllRows() {
+  std::vector<int> rows(RowSteps().size());
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<int>(i);
+  return rows;
+}
+
+std::vector<int> EveryNthRow(int n, int first = 0) {
+  std::vector<int> rows;
+  for (int row = first; row < static_cast<int>(RowSteps().size()); row += n) rows.push_back(row);
+  return rows;
+}
+
+class KernelTargetTest : public ::testing::TestWithParam<KernelTarget> {
+ protected:
+  void SetUp() override { ForceKernelTarget(GetParam()); }
+  void TearDown() override {
+    ForceKernelTarget(std::nullopt);
+    SetCycleDetection(true);
+  }
+};
+
+std::string TargetName(const ::testing::TestParamInfo<KernelTarget>& info) {
+  return KernelTargetName(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, KernelTargetTest, ::testing::ValuesIn(SupportedTargets()),
+                         TargetName);
+
+TEST_P(KernelTargetTest, IsTheActiveTargetWhenForced) {
+  EXPECT_EQ(ActiveKernelTarget(), GetParam());
+}
+
+// The whole views and samples of deep ones are computed by the reference once, then compared
+// with each target in turn.
+TEST(KernelAllTargets, InitialViewWhole) {
+  const ExpectedRows expected = Expect(testing::InitialView(), AllRows(), 16);
+  EXPECT_EQ(CompareTargets(expected, "initial"),
+            static_cast<int>(RowSteps().size() * ColumnSteps().size()));
+}
+
+TEST(KernelAllTargets, DiveViewsWholeWhileShallowThenSampled) {
+  for (int clicks = 1; clicks <= 22; ++clicks) {
+    // Whole views while the reference is quick; then rows spread over the view.
+    const std::vector<int> rows = clicks <= 4    ? AllRows()
+                                  : clicks <= 12 ? EveryNthRow(80 / kSampleScale, clicks)
+                                                 : EveryNthRow(200 / kSampleScale, clicks);
+    const ExpectedRows expected = Expect(Dive(clicks), rows, std::int64_t{1} << 18);
+    ASSERT_GE(CompareTargets(expected, "dive " + std::to_string(clicks)), 0);
+  }
+}
+
+TEST(KernelAllTargets, AlmostAllInteriorAfterTwelveCentreClicks) {
+  const ViewState view = CentreClicks(12);
+  const EscapeParams params = MakeEscapeParams(view);
+  // Cycle detection finds the points here periodic; the reference confirms sampled rows.
+  const ExpectedRows expected = Expect(view, EveryNthRow(200 / kSampleScale, 7), params.cap);
+  EXPECT_GT(CompareTargets(expected, "centre 12"), 0);
+}
+
+TEST_P(KernelTargetTest, AlmostAllInteriorAfterTwelveCentreClicks) {
+  const EscapeParams params = MakeEscapeParams(CentreClicks(12));
+  int capped = 0;
+  for (double y : RowSteps()) {
+    for (std::int32_t n : KernelRow(params, y, ColumnSteps())) capped += n == params.cap;
+  }
+  EXPECT_GT(capped, 150000);
+}
+
+TEST_P(KernelTargetTest, CountsDoNotDependOnCycleDetection) {
+  for (const ViewState& view : {CentreClicks(6), Dive(6), Dive(9)}) {
+    const EscapeParams params = MakeEscapeParams(view);
+    for (int row : EveryNthRow(10)) {
+      const double y = RowSteps()[row];
+      SetCycleDetection(true);
+      const std::vector<std::int32_t> with = KernelRow(params, y, ColumnSteps());
+      SetCycleDetection(false);
+      const std::vector<std::int32_t> without = KernelRow(params, y, ColumnSteps());
+      ASSERT_EQ(with, without) << "row " << row;
+    }
+  }
+}
+
+TEST_P(KernelTargetTest, RowWidthsThatAreNotAMultipleOfTheLanes) {
+  for (const ViewState& view : {testing::InitialView(), Dive(8), CentreClicks(5)}) {
+    const EscapeParams params = MakeEscapeParams(view);
+    const std::span<const double> columns = ColumnSteps();
+    for (std::size_t width : {1, 2, 3, 5, 7, 9, 13, 17, 31, 33, 400}) {
+      for (std::size_t first : {std::size_t{0}, std::size_t{1}, columns.size() - width}) {
+        const std::span<const double> xs = columns.subspan(first, width);
+        for (int row : EveryNthRow(57, 11)) {
+          const double y = RowSteps()[row];
+          const std::vector<std::int32_t> counts = KernelRow(params, y, xs);
+          const double ci = (y + params.offset_y) * params.scale;
+          for (std::size_t i = 0; i < width; ++i) {
+            ASSERT_EQ(counts[i],
+                      EscapeCount((xs[i] + params.offset_x) * params.scale, ci, params.cap))
+                << "width " << width << " first " << first << " row " << row;
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST_P(KernelTargetTest, AnEmptyRowIsFine) {
+  const EscapeParams params = MakeEscapeParams(testing::InitialView());
+  std::vector<std::int32_t> counts;
+  ComputeRow(params, 0.5, std::span<const double>(), counts);
+  EXPECT_TRUE(counts.empty());
+}
+
+// A click position: anywhere on the surface, often on its edges.
+float RandomPosition(std::mt19937& random) {
+  const int pick = std::uniform_int_distribution<int>(0, 9)(random);
+  if (pick == 0) return 0;
+  if (pick == 1) return 399;
+  return static_cast<float>(std::uniform_int_distribution<int>(0, 399)(random));
+}
+
+// Random click sequences, half of them steered toward the boundary of the set (each click at
+// the slowest-escaping of a few random pixels), so that deep views are not all empty.
+ViewState RandomView(std::mt19937& random) {
+  ViewState view = testing::InitialView();
+  const int clicks = std::uniform_int_distribution<int>(0, kMaxRandomClicks)(random);
+  const bool steer = std::uniform_int_distribution<int>(0, 1)(random) == 1;
+  for (int i = 0; i < clicks; ++i) {
+    float column = RandomPosition(random);
+    float row = RandomPosition(random);
+    if (steer) {
+      const EscapeParams params = MakeEscapeParams(view);
+      std::int32_t best = -1;
+      for (int tries = 0; tries < 16; ++tries) {
+        const float c = RandomPosition(random);
+        const float r = RandomPosition(random);
+        const double x = (c - 200) / 100.0;
+        const double y = (r - 200) / 100.0;
+        const double xs[] = {x};
+        std::int32_t n = 0;
+        ComputeRow(params, y, xs, std::span<std::int32_t>(&n, 1));
+        if (n < params.cap && n > best) {
+          best = n;
+          column = c;
+          row = r;
+        }
+      }
+    }
+    ClickAt(view, column, row);
+  }
+  return view;
+}
+
+TEST(KernelAllTargets, RandomViews) {
+  std::mt19937 random(20261208);
+  std::int64_t compared = 0;
+  for (int v = 0; v < kRandomViews; ++v) {
+    const ViewState view = RandomView(random);
+    const int last = static_cast<int>(RowSteps().size()) - 1;
+    const int row = std::uniform_int_distribution<int>(0, last)(random);
+    std::vector<int> rows{row};
+    if (view.Zoom <= 64) rows.push_back((row + 200) % (last + 1));
+    const int n =
+        CompareTargets(Expect(view, rows, kRandomBudget),
+                       "random view " + std::to_string(v) + " zoom " + std::to_string(view.Zoom));
+    ASSERT_GE(n, 0);
+    compared += n;
+  }
+  EXPECT_GT(compared, kRandomViews * 200);
+}
+
+// One iteration with the products fused into the sums, as a compiler contracting the kernel's
+// expressions would have it.
+std::int32_t FusedCount(double cr, double ci, std::int32_t cap) {
+  double zr = 0;
+  double zi = 0;
+  std::int32_t n = 0;
+  for (; n < cap; ++n) {
+    const double zi2 = zi * zi;
+    if (std::fma(zr, zr, zi2) >= 4.0) break;
+    const double t = std::fma(zr, zr, -zi2) + cr;
+    zi = std::fma(2 * zr, zi, ci);
+    zr = t;
+  }
+  return n;
+}
+
+TEST_P(KernelTargetTest, NoFusedMultiplyAdd) {
+  const ViewState view = Dive(10);
+  const EscapeParams params = MakeEscapeParams(view);
+  const std::span<const double> xs = ColumnSteps();
+  int differing = 0;
+  for (int row : EveryNthRow(4)) {
+    const double y = RowSteps()[row];
+    const double ci = (y + params.offset_y) * params.scale;
+    const std::vector<std::int32_t> counts = KernelRow(params, y, xs);
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+      const double cr = (xs[i] + params.offset_x) * params.scale;
+      const std::int32_t fused = FusedCount(cr, ci, params.cap);
+      const std::int32_t plain = EscapeCount(cr, ci, params.cap);
+      if (fused == plain) continue;
+      ++differing;
+      ASSERT_EQ(counts[i], plain) << "row " << row << " column " << i;
+      ASSERT_NE(counts[i], fused) << "row " << row << " column " << i;
+    }
+  }
+  // Enough points where fusing would show.
+  EXPECT_GT(differing, 50);
+}
+
+TEST_P(KernelTargetTest, RaisesNoFloatingPointFaultOnAViewTheViewerReaches) {
+  // Escaped lanes go on iterating until the next look at the lanes and may overflow; the
+  // scalar loop never does, so neither may the kernel's status.
+  const EscapeParams params = MakeEscapeParams(Dive(3));
+  std::feclearexcept(FE_ALL_EXCEPT);
+  for (double y : RowSteps()) KernelRow(params, y, ColumnSteps());
+  EXPECT_EQ(std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW), 0);
+}
+
+TEST_P(KernelTargetTest, KeepsAFaultRaisedBeforeIt) {
+  const EscapeParams params = MakeEscapeParams(testing::InitialView());
+  std::feclearexcept(FE_ALL_EXCEPT);
+  std::feraiseexcept(FE_OVERFLOW);
+  KernelRow(params, 0.5, ColumnSteps());
+  EXPECT_NE(std::fetestexcept(FE_OVERFLOW), 0);
+  std::feclearexcept(FE_ALL_EXCEPT);
+}
+
+TEST_P(KernelTargetTest, AWildViewGetsTheScalarCountsAndStatus) {
+  EscapeParams params;
+  params.offset_x = 1e300;
+  params.scale = 1e10;  // (x + 1e300) * 1e10 overflows
+  params.cap = 64;
+  std::feclearexcept(FE_ALL_EXCEPT);
+  std::vector<std::int32_t> expected(ColumnSteps().size());
+  ComputeRowScalar(params, 0.25, ColumnSteps(), expected);
+  const int expected_status = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+  std::feclearexcept(FE_ALL_EXCEPT);
+  EXPECT_EQ(KernelRow(params, 0.25, ColumnSteps()), expected);
+  EXPECT_EQ(std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW), expected_status);
+  EXPECT_NE(expected_status, 0);
+  std::feclearexcept(FE_ALL_EXCEPT);
+}
+
+TEST_P(KernelTargetTest, CountsExecutedIterations) {
+  KernelStats stats;
+  SetKernelStats(&stats);
+  const EscapeParams params = MakeEscapeParams(CentreClicks(8));
+  std::int64_t counted = 0;
+  for (int row : EveryNthRow(50)) {
+    for (std::int32_t n : KernelRow(params, RowSteps()[row], ColumnSteps())) counted += n;
+  }
+  SetKernelStats(nullptr);
+  EXPECT_EQ(stats.rows, EveryNthRow(50).size());
+  EXPECT_EQ(stats.points, EveryNthRow(50).size() * ColumnSteps().size());
+  // Interior points stop at their cycles, long before the cap.
+  EXPECT_GT(stats.executed_iterations, stats.points);
+  EXPECT_LT(stats.executed_iterations * 10, static_cast<std::uint64_t>(counted));
+}
+
+TEST(KernelDispatch, ScalarIsAlwaysSupported) {
+  EXPECT_TRUE(KernelTargetSupported(KernelTarget::kScalar));
+}
+
+TEST(KernelDispatch, TheBestTargetIsSupportedAndTheWidest) {
+  const KernelTarget best = ActiveKernelTarget();
+  EXPECT_TRUE(KernelTargetSupported(best));
+  if (KernelTargetSupported(KernelTarget::kAvx512)) {
+    EXPECT_EQ(best, KernelTarget::kAvx512);
+  }
+}
+
+TEST(KernelDispatch, ForcingAnUnsupportedTargetFails) {
+  for (KernelTarget t : {KernelTarget::kAvx2, KernelTarget::kAvx512}) {
+    if (!KernelTargetSupported(t)) {
+      EXPECT_THROW(ForceKernelTarget(t), std::invalid_argument);
+    }
+  }
+  ForceKernelTarget(KernelTarget::kScalar);
+  EXPECT_EQ(ActiveKernelTarget(), KernelTarget::kScalar);
+  ForceKernelTarget(std::nullopt);
+  EXPECT_TRUE(KernelTargetSupported(ActiveKernelTarget()));
+}
+
+}  // namespace
+}  // namespace fractal
