@@ -14,7 +14,9 @@ namespace fractal {
 namespace {
 
 // Presenting after every row would let the screen's pace set the drawing's; a drawing shows
-// progress at about 60 frames a second instead, and once more when it is done.
+// progress at about 60 frames a second instead, and once more when it is done. A frame waits
+// until its first change is a frame interval old, so a drawing quicker than one frame is
+// presented once, when it is done.
 constexpr Uint32 kPresentIntervalMs = 16;
 constexpr char kMessageTitle[] = "Fractal viewer";
 
@@ -70,8 +72,11 @@ class SdlPlatform final : public Platform {
   SDL_Window* window_ = nullptr;
   std::vector<Uint32> framebuffer_;
   std::unique_ptr<FormEvents> form_;
+  void MarkDirty();
+
   bool dirty_ = true;
-  Uint32 last_present_ = 0;
+  Uint32 dirty_since_ = 0;  // when the framebuffer first changed after the last frame
+  Uint32 last_read_ = 0;    // when PumpEvents last read the window system's events
 };
 
 [[noreturn]] void Fail(const char* what) {
@@ -121,7 +126,7 @@ std::optional<FormEvent> SdlPlatform::Translate(const SDL_Event& event) {
     }
     case SDL_WINDOWEVENT:
       if (event.window.event == SDL_WINDOWEVENT_CLOSE) return CloseEvent{};
-      if (event.window.event == SDL_WINDOWEVENT_EXPOSED) dirty_ = true;
+      if (event.window.event == SDL_WINDOWEVENT_EXPOSED) MarkDirty();
       return std::nullopt;
     case SDL_QUIT:
       return CloseEvent{};
@@ -142,11 +147,16 @@ void SdlPlatform::Present() {
     SDL_UpdateWindowSurface(window_);
   }
   dirty_ = false;
-  last_present_ = SDL_GetTicks();
 }
 
 void SdlPlatform::PresentIfDue() {
-  if (dirty_ && SDL_GetTicks() - last_present_ >= kPresentIntervalMs) Present();
+  if (dirty_ && SDL_GetTicks() - dirty_since_ >= kPresentIntervalMs) Present();
+}
+
+void SdlPlatform::MarkDirty() {
+  if (dirty_) return;
+  dirty_ = true;
+  dirty_since_ = SDL_GetTicks();
 }
 
 bool SdlPlatform::SetCaption(std::string_view text) {
@@ -176,7 +186,7 @@ bool SdlPlatform::ReadSurfaceHeight(float& height) {
 
 bool SdlPlatform::Show() {
   SDL_ShowWindow(window_);
-  dirty_ = true;
+  MarkDirty();
   return true;
 }
 
@@ -186,7 +196,7 @@ bool SdlPlatform::SetPoint(const SurfacePoint& point) {
   if (column >= 0 && column < design_.width && row >= 0 && row < design_.height) {
     framebuffer_[static_cast<std::size_t>(row) * design_.width + static_cast<std::size_t>(column)] =
         ToPixel(point.colour);
-    dirty_ = true;
+    MarkDirty();
   }
   return true;
 }
@@ -204,8 +214,15 @@ bool SdlPlatform::Unload() {
 
 void SdlPlatform::PumpEvents() {
   PresentIfDue();
+  // Reading the X connection costs a few microseconds, as much as drawing a shallow row; it is
+  // read at most once a millisecond, and every event already read is handled after every row.
+  const Uint32 now = SDL_GetTicks();
+  if (now != last_read_) {
+    SDL_PumpEvents();
+    last_read_ = now;
+  }
   SDL_Event event;
-  while (SDL_PollEvent(&event)) {
+  while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1) {
     if (std::optional<FormEvent> form_event = Translate(event)) Dispatch(*form_, *form_event);
   }
 }
