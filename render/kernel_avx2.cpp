@@ -72,6 +72,7 @@ RunResult RunVectors(Avx2::State& s, const RowTask& task, int live) {
 #pragma GCC unroll 8
         for (int v = 0; v < V; ++v) {
           Step(zr[v], zi[v], cr[v], ci, count[v], running[v]);
+          if (i % kCycleCompareEvery != kCycleCompareEvery - 1) continue;
           const __m256d eq = _mm256_and_pd(_mm256_cmp_pd(zr[v], cpr[v], _CMP_EQ_OQ),
                                            _mm256_cmp_pd(zi[v], cpi[v], _CMP_EQ_OQ));
           same[v] = _mm256_or_pd(same[v], eq);

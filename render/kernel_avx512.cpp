@@ -78,7 +78,8 @@ RunResult RunVectors(Avx512::State& s, const RowTask& task, int live) {
 #pragma GCC unroll 8
         for (int v = 0; v < V; ++v) {
           Step(zr[v], zi[v], cr[v], ci, two, count[v], running[v]);
-          CheckCycle(zr[v], zi[v], cpr[v], cpi[v], cap, count[v], running[v]);
+          if (i % kCycleCompareEvery == kCycleCompareEvery - 1)
+            CheckCycle(zr[v], zi[v], cpr[v], cpi[v], cap, count[v], running[v]);
         }
       }
 #pragma GCC unroll 8

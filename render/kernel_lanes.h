@@ -27,6 +27,10 @@ namespace fractal::kernel_detail {
 namespace {
 
 inline constexpr int kBlock = 8;  // iterations between looks at the lanes
+// Only every fourth state is compared with the checkpoint (counts that are multiples of 4, as
+// checkpoints are taken at multiples of kBlock): a cycle of period p is still found, once the
+// window between checkpoints exceeds 4p, and the comparisons cost a quarter.
+inline constexpr int kCycleCompareEvery = 4;
 
 // The lanes of up to kSlots points, laid out so that a target loads them as vectors.
 template <int kSlots>

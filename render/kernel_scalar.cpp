@@ -58,7 +58,10 @@ RunResult RunOrbits(Scalar::State& s, const RowTask& task, int live) {
         for (int v = 0; v < V; ++v) {
           Orbit& o = orbits[v];
           Step(o, ci);
-          if (o.running && o.zr == o.cpr && o.zi == o.cpi) o.count = cap;
+          if (i % kCycleCompareEvery == kCycleCompareEvery - 1 && o.running && o.zr == o.cpr &&
+              o.zi == o.cpi) {
+            o.count = cap;
+          }
         }
       }
 #pragma GCC unroll 4
