@@ -1,7 +1,9 @@
 #include "platform/memory_platform.h"
 
 #include <algorithm>
-#include <cmath>
+#include <limits>
+
+#include "platform/surface_position.h"
 
 namespace fractal {
 namespace {
@@ -34,7 +36,9 @@ void MemoryPlatform::PostWhenIdle(const FormEvent& event) { idle_.push_back(even
 
 void MemoryPlatform::OnPump(std::function<void(int)> hook) { on_pump_ = std::move(hook); }
 
-void MemoryPlatform::FailCall(WindowCall call, int nth) { failures_.emplace(call, nth); }
+void MemoryPlatform::FailCall(WindowCall call, int nth) {
+  failures_[static_cast<std::size_t>(call)].push_back(nth);
+}
 
 RunResult MemoryPlatform::Run(const FormFactory& factory) {
   form_ = factory(*this);
@@ -62,9 +66,9 @@ std::optional<FormEvent> MemoryPlatform::NextIdleEvent() {
 }
 
 bool MemoryPlatform::Succeeds(WindowCall call) {
-  const int nth = ++calls_[call];
-  auto [first, last] = failures_.equal_range(call);
-  return std::none_of(first, last, [nth](const auto& failure) { return failure.second == nth; });
+  const int nth = ++calls_[static_cast<std::size_t>(call)];
+  const std::vector<int>& failing = failures_[static_cast<std::size_t>(call)];
+  return failing.empty() || std::find(failing.begin(), failing.end(), nth) == failing.end();
 }
 
 bool MemoryPlatform::SetCaption(std::string_view text) {
@@ -100,14 +104,33 @@ bool MemoryPlatform::Show() {
 bool MemoryPlatform::SetPoint(const SurfacePoint& point) {
   if (!Succeeds(WindowCall::kSetPoint)) return false;
   if (record_points_) points_.push_back(point);
-  const float column = std::nearbyint(point.x);
-  const float row = std::nearbyint(point.y);
   // Points off the surface are ignored, as a window clips them.
-  if (column >= 0 && column < width_ && row >= 0 && row < height_) {
-    surface_[static_cast<std::size_t>(row) * width_ + static_cast<std::size_t>(column)] =
-        point.colour;
-  }
+  if (const auto pixel = PixelIndex(point.x, point.y, width_, height_))
+    surface_[*pixel] = point.colour;
   return true;
+}
+
+std::size_t MemoryPlatform::SetPoints(std::span<const SurfacePoint> points) {
+  // Up to the next point told to fail, the points go onto the surface in one tight loop.
+  const std::size_t set = std::min(points.size(), PointsBeforeFailure());
+  calls_[static_cast<std::size_t>(WindowCall::kSetPoint)] += static_cast<int>(set);
+  if (record_points_) points_.insert(points_.end(), points.begin(), points.begin() + set);
+  for (std::size_t i = 0; i < set; ++i) {
+    const auto pixel = PixelIndex(points[i].x, points[i].y, width_, height_);
+    if (pixel) surface_[*pixel] = points[i].colour;
+  }
+  if (set == points.size()) return set;
+  (void)Succeeds(WindowCall::kSetPoint);  // counts the failing call
+  return set;
+}
+
+std::size_t MemoryPlatform::PointsBeforeFailure() const {
+  const int made = calls_[static_cast<std::size_t>(WindowCall::kSetPoint)];
+  std::size_t before = std::numeric_limits<std::size_t>::max();
+  for (int nth : failures_[static_cast<std::size_t>(WindowCall::kSetPoint)]) {
+    if (nth > made) before = std::min(before, static_cast<std::size_t>(nth - made - 1));
+  }
+  return before;
 }
 
 bool MemoryPlatform::Unload() {

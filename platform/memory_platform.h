@@ -8,6 +8,7 @@
 // When nothing is left at all, Run returns as a real program would sit waiting.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -28,7 +29,8 @@ enum class WindowCall {
   kReadHeight,
   kShow,
   kSetPoint,
-  kUnload
+  kUnload,
+  kCount  // how many kinds there are
 };
 
 struct RunResult {
@@ -71,6 +73,7 @@ class MemoryPlatform final : public Platform {
   bool ReadSurfaceHeight(float& height) override;
   bool Show() override;
   bool SetPoint(const SurfacePoint& point) override;
+  std::size_t SetPoints(std::span<const SurfacePoint> points) override;
   bool Unload() override;
   void PumpEvents() override;
   void PumpCloseRequest() override;
@@ -79,6 +82,7 @@ class MemoryPlatform final : public Platform {
 
  private:
   bool Succeeds(WindowCall call);
+  std::size_t PointsBeforeFailure() const;
   void ReleaseScheduled(int pump);
   std::optional<FormEvent> NextIdleEvent();
 
@@ -92,8 +96,9 @@ class MemoryPlatform final : public Platform {
   std::multimap<int, FormEvent> scheduled_;
   std::deque<FormEvent> idle_;
   std::function<void(int)> on_pump_;
-  std::map<WindowCall, int> calls_;
-  std::multimap<WindowCall, int> failures_;
+  static constexpr std::size_t kCalls = static_cast<std::size_t>(WindowCall::kCount);
+  std::array<int, kCalls> calls_{};                  // calls made, of each kind
+  std::array<std::vector<int>, kCalls> failures_{};  // which of them fail
 
   std::vector<std::string> captions_;
   std::vector<SurfacePoint> points_;

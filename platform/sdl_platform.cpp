@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/event_loop.h"
+#include "platform/surface_position.h"
 
 namespace fractal {
 namespace {
@@ -191,11 +192,8 @@ bool SdlPlatform::Show() {
 }
 
 bool SdlPlatform::SetPoint(const SurfacePoint& point) {
-  const float column = std::nearbyint(point.x);
-  const float row = std::nearbyint(point.y);
-  if (column >= 0 && column < design_.width && row >= 0 && row < design_.height) {
-    framebuffer_[static_cast<std::size_t>(row) * design_.width + static_cast<std::size_t>(column)] =
-        ToPixel(point.colour);
+  if (const auto pixel = PixelIndex(point.x, point.y, design_.width, design_.height)) {
+    framebuffer_[*pixel] = ToPixel(point.colour);
     MarkDirty();
   }
   return true;

@@ -11,24 +11,45 @@ namespace {
 // How long the window thread waits for a row before it looks for a close request again.
 constexpr std::chrono::milliseconds kCloseCheckInterval{10};
 
-Colour PointColour(Platform& platform, std::int32_t n, const EscapeParams& params) {
-  if (n == params.cap) {
-    Colour background = 0;
-    RequireCall(platform.ReadBackColour(background), "read the background colour");
-    return background;
+// The colours of escape counts are tabulated up to this cap; deeper views, whose drawings the
+// iteration dominates, work them out point by point.
+constexpr std::int32_t kTabulatedCap = 1 << 12;
+
+// What stays fixed through one drawing. A click's new view starts a new drawing, and the one it
+// interrupts stops, so no drawing ever sees its view change.
+struct DrawingPlan {
+  DrawingPlan(const ViewState& view, const EscapeParams& escape) : params(escape) {
+    for (double x : ColumnSteps()) columns.push_back(SurfaceColumn(view, x));
+    if (params.cap > kTabulatedCap) return;
+    for (std::int32_t n = 0; n < params.cap; ++n)
+      reds.push_back(BuildColour(RedOf(n, params), 0, 0));
   }
-  return BuildColour(RedOf(n, params), 0, 0);
+
+  Colour EscapeColour(std::int32_t n) const {
+    if (static_cast<std::size_t>(n) < reds.size()) return reds[n];
+    return BuildColour(RedOf(n, params), 0, 0);
+  }
+
+  EscapeParams params;
+  std::vector<float> columns;  // surface column of each point of a row
+  std::vector<Colour> reds;    // colour of each count below the cap, for shallow views
+};
+
+Colour PointColour(Platform& platform, std::int32_t n, const DrawingPlan& plan) {
+  if (n != plan.params.cap) return plan.EscapeColour(n);
+  // The background is read for this very point: it is whatever the window shows now.
+  Colour background = 0;
+  RequireCall(platform.ReadBackColour(background), "read the background colour");
+  return background;
 }
 
-void SetRow(Platform& platform, const ViewState& view, const EscapeParams& params, double y,
+void SetRow(Platform& platform, const ViewState& view, const DrawingPlan& plan, double y,
             const RowCounts& row, std::vector<SurfacePoint>& points) {
   if (row.floating_point_fault) RaiseFloatingPointError("escape-time iteration");
-  const std::span<const double> xs = ColumnSteps();
   const float surface_row = SurfaceRow(view, y);
-  points.resize(xs.size());
-  for (std::size_t i = 0; i < xs.size(); ++i) {
-    points[i] = {SurfaceColumn(view, xs[i]), surface_row,
-                 PointColour(platform, row.counts[i], params)};
+  points.resize(plan.columns.size());
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    points[i] = {plan.columns[i], surface_row, PointColour(platform, row.counts[i], plan)};
   }
   RequireCall(platform.SetPoints(points) == points.size(), "set a point");
 }
@@ -44,13 +65,12 @@ void DrawFractal(Platform& platform, ViewState& view, RowSource& rows, DrawingCo
   RequireCall(platform.SetCaption("Drawing..."), "set the caption");
   view.StopRequested = kFalse;
   const std::uint64_t this_drawing = ++drawings.started;
-  const EscapeParams params = MakeEscapeParams(view);
-  rows.Begin(params);
+  const DrawingPlan plan(view, MakeEscapeParams(view));
+  rows.Begin(plan.params);
   std::vector<SurfacePoint> points;
   const std::span<const double> ys = RowSteps();
   for (std::size_t row = 0; row < ys.size(); ++row) {
-    SetRow(platform, view, params, ys[row], AwaitRow(platform, rows, static_cast<int>(row)),
-           points);
+    SetRow(platform, view, plan, ys[row], AwaitRow(platform, rows, static_cast<int>(row)), points);
     platform.PumpEvents();
     if (drawings.started != this_drawing) return;
   }
