@@ -1,0 +1,103 @@
+#include "tests/e2e/child_process.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace fractal::e2e {
+namespace {
+
+std::string NameOf(const std::string& assignment) {
+  return assignment.substr(0, assignment.find('='));
+}
+
+// The inherited environment with every variable named in `extra` replaced by its new value.
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra) {
+  std::vector<std::string> merged;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string assignment(*entry);
+    bool replaced = false;
+    for (const std::string& override_entry : extra) {
+      replaced = replaced || NameOf(override_entry) == NameOf(assignment);
+    }
+    if (!replaced) merged.push_back(assignment);
+  }
+  merged.insert(merged.end(), extra.begin(), extra.end());
+  return merged;
+}
+
+std::vector<char*> PointersTo(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& text : strings) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+ExitStatus Decode(int raw) {
+  ExitStatus status;
+  status.exited = WIFEXITED(raw);
+  if (status.exited) status.code = WEXITSTATUS(raw);
+  if (WIFSIGNALED(raw)) status.signal = WTERMSIG(raw);
+  return status;
+}
+
+}  // namespace
+
+std::string ExitStatus::ToString() const {
+  if (exited) return "exit status " + std::to_string(code);
+  return "killed by signal " + std::to_string(signal);
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv,
+                           const std::vector<std::string>& extra_env, bool quiet) {
+  std::vector<std::string> arguments = argv;
+  std::vector<std::string> environment = MergedEnvironment(extra_env);
+  std::vector<char*> argument_pointers = PointersTo(arguments);
+  std::vector<char*> environment_pointers = PointersTo(environment);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (quiet) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  }
+  const int error = posix_spawn(&pid_, argument_pointers[0], &actions, nullptr,
+                                argument_pointers.data(), environment_pointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) {
+    throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(error));
+  }
+}
+
+ChildProcess::~ChildProcess() {
+  if (status_) return;
+  kill(pid_, SIGKILL);
+  int raw = 0;
+  waitpid(pid_, &raw, 0);
+}
+
+std::optional<ExitStatus> ChildProcess::PollExit() {
+  if (status_) return status_;
+  int raw = 0;
+  if (waitpid(pid_, &raw, WNOHANG) == pid_) status_ = Decode(raw);
+  return status_;
+}
+
+std::optional<ExitStatus> ChildProcess::WaitForExit(Clock::time_point deadline) {
+  // Polled finely: the tests time how long the process takes to end.
+  for (;;) {
+    if (PollExit()) return status_;
+    if (Clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+}
+
+}  // namespace fractal::e2e

@@ -1,0 +1,89 @@
+// What the end-to-end tests share: one viewer session per test, generous deadlines (the
+// sanitizer build draws several times slower), and the steps most tests begin with.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <vector>
+
+#include "tests/e2e/view_path.h"
+#include "tests/e2e/viewer_session.h"
+#include "tests/reference_drawing.h"
+
+namespace fractal::e2e {
+
+inline constexpr auto kWindowDeadline = std::chrono::seconds(30);
+inline constexpr auto kPointerDeadline = std::chrono::seconds(5);
+inline constexpr auto kDrawingDeadline = std::chrono::seconds(90);
+inline constexpr auto kExitDeadline = std::chrono::seconds(10);
+
+inline Clock::time_point In(Clock::duration duration) { return Clock::now() + duration; }
+
+class ViewerTest : public ::testing::Test {
+ protected:
+  // The first drawing done, and the picture it left identical to the reference.
+  void StartAndWaitForFirstPicture() {
+    ASSERT_TRUE(session_.WaitForWindow(In(kWindowDeadline))) << "no viewer window appeared";
+    ExpectReadyPicture(testing::ReferencePicture(testing::InitialView()));
+  }
+
+  // Waits until the title reads "Ready." and the whole client area equals `want`.
+  void ExpectReadyPicture(const Picture& want) {
+    Picture last;
+    const bool matched = session_.WaitForReadyPicture(
+        [&](const Picture& got) { return got == want; }, In(kDrawingDeadline), last);
+    EXPECT_TRUE(matched) << "title " << session_.Title().value_or("(no window)") << "; "
+                         << (last.empty() ? "no capture" : DescribeDifference(last, want));
+  }
+
+  // Waits until the title reads "Ready." and the capture agrees with the sampled rows.
+  void ExpectReadyRows(const ReferenceRows& want) {
+    Picture last;
+    const bool matched = session_.WaitForReadyPicture(
+        [&](const Picture& got) { return want.DifferenceFrom(got).empty(); }, In(kDrawingDeadline),
+        last);
+    EXPECT_TRUE(matched) << "title " << session_.Title().value_or("(no window)") << "; "
+                         << (last.empty() ? "no capture" : want.DifferenceFrom(last));
+  }
+
+  // Clicks at `pixel` and returns the view the click leads to.
+  ViewState Click(const ViewState& view, Pixel pixel) {
+    EXPECT_TRUE(session_.ClickAt(pixel.column, pixel.row, In(kPointerDeadline)))
+        << "the pointer did not reach row " << pixel.row << " column " << pixel.column;
+    return ViewAfterClick(view, pixel);
+  }
+
+  // Clicks `clicks` times along the dive from `view`, waiting each time for the finished
+  // picture, which is compared in the sampled rows.
+  ViewState DiveWaitingForEachDrawing(ViewState view, int clicks) {
+    for (int i = 0; i < clicks; ++i) {
+      view = Click(view, DivePixel(view));
+      EXPECT_TRUE(session_.WaitForTitle(kReadyCaption, In(kDrawingDeadline)));
+    }
+    return view;
+  }
+
+  // Confirms the title reads "Drawing..." and clicks at once, while the drawing runs.
+  ViewState ClickDuringDrawing(const ViewState& view, Pixel pixel) {
+    EXPECT_TRUE(session_.WaitForTitle(kDrawingCaption, In(kDrawingDeadline)))
+        << "the deep drawing was never seen running";
+    EXPECT_EQ(session_.Title(), kDrawingCaption) << "the drawing ended before the click";
+    return Click(view, pixel);
+  }
+
+  ViewerSession session_;
+};
+
+// True if `seen` is `order` with some entries left out.
+inline bool IsInOrder(const std::vector<std::string>& seen, const std::vector<std::string>& order) {
+  auto next = order.begin();
+  for (const std::string& title : seen) {
+    next = std::find(next, order.end(), title);
+    if (next == order.end()) return false;
+    ++next;
+  }
+  return true;
+}
+
+}  // namespace fractal::e2e

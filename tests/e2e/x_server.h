@@ -1,0 +1,44 @@
+// A private virtual X server for one test, and the test's own connection to it.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <memory>
+#include <string>
+
+#include "tests/e2e/child_process.h"
+
+namespace fractal::e2e {
+
+// Xvfb on a display number no other server holds, 1024 x 768 at depth 24 so that captured
+// colours are exact. Ready once a client can connect; stopped when the object goes.
+class VirtualServer {
+ public:
+  VirtualServer();
+  const std::string& display_name() const { return display_name_; }
+
+ private:
+  bool TryStart(int number);
+
+  std::unique_ptr<ChildProcess> process_;
+  std::string display_name_;
+};
+
+// A connection to a display, closed when the object goes. X errors are recorded instead of
+// ending the test: the viewer's window can vanish between two requests.
+class Connection {
+ public:
+  explicit Connection(const std::string& display_name);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  Display* get() const { return display_; }
+  // Waits for every request sent so far; true if none of them failed since the last call.
+  bool SyncWithoutErrors();
+
+ private:
+  Display* display_ = nullptr;
+};
+
+}  // namespace fractal::e2e
