@@ -91,6 +91,8 @@ SdlPlatform::SdlPlatform(const FormDesign& design)
                    ToPixel(design.background)) {
   // A plain software surface: no OpenGL context behind the window, nothing waits for vsync.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  // Every click counts, also the one that gives the window the focus.
+  SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
   if (SDL_Init(SDL_INIT_VIDEO) != 0) Fail("cannot start the window system");
   const std::string caption(design.caption);
   window_ = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
@@ -244,8 +246,9 @@ void SdlPlatform::MessageBox(std::string_view prompt) {
 void SdlPlatform::EndProcess(int status) {
   std::fflush(stdout);
   std::fflush(stderr);
-  SDL_Quit();
   // Nothing of the program may run after this, not even destructors of a suspended drawing.
+  // The window is already gone; the X server releases the rest when the connection closes, so
+  // the process does not wait for SDL's own tidying up.
   std::_Exit(status);
 }
 

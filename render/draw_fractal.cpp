@@ -9,7 +9,7 @@ namespace fractal {
 namespace {
 
 // How long the window thread waits for a row before it looks for a close request again.
-constexpr std::chrono::milliseconds kCloseCheckInterval{10};
+constexpr std::chrono::milliseconds kCloseCheckInterval{5};
 
 // The colours of escape counts are tabulated up to this cap; deeper views, whose drawings the
 // iteration dominates, work them out point by point.
