@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <string>
 #include <vector>
 
 #include "tests/e2e/view_path.h"
@@ -16,7 +18,13 @@ namespace fractal::e2e {
 inline constexpr auto kWindowDeadline = std::chrono::seconds(30);
 inline constexpr auto kPointerDeadline = std::chrono::seconds(5);
 inline constexpr auto kDrawingDeadline = std::chrono::seconds(90);
+// For drawings that take milliseconds even in the sanitizer build.
+inline constexpr auto kShallowDrawingDeadline = std::chrono::seconds(15);
 inline constexpr auto kExitDeadline = std::chrono::seconds(10);
+
+// The dive is clicked this deep one drawing at a time; below it a drawing lasts a tenth of a
+// second or more, long enough to be seen reading "Drawing..." and to be clicked into.
+inline constexpr int kDeepestWaitedFor = 17;
 
 inline Clock::time_point In(Clock::duration duration) { return Clock::now() + duration; }
 
@@ -29,10 +37,10 @@ class ViewerTest : public ::testing::Test {
   }
 
   // Waits until the title reads "Ready." and the whole client area equals `want`.
-  void ExpectReadyPicture(const Picture& want) {
+  void ExpectReadyPicture(const Picture& want, Clock::duration deadline = kDrawingDeadline) {
     Picture last;
     const bool matched = session_.WaitForReadyPicture(
-        [&](const Picture& got) { return got == want; }, In(kDrawingDeadline), last);
+        [&](const Picture& got) { return got == want; }, In(deadline), last);
     EXPECT_TRUE(matched) << "title " << session_.Title().value_or("(no window)") << "; "
                          << (last.empty() ? "no capture" : DescribeDifference(last, want));
   }
@@ -54,8 +62,8 @@ class ViewerTest : public ::testing::Test {
     return ViewAfterClick(view, pixel);
   }
 
-  // Clicks `clicks` times along the dive from `view`, waiting each time for the finished
-  // picture, which is compared in the sampled rows.
+  // Clicks `clicks` times along the dive from `view`, each time waiting for "Ready." before
+  // the next click.
   ViewState DiveWaitingForEachDrawing(ViewState view, int clicks) {
     for (int i = 0; i < clicks; ++i) {
       view = Click(view, DivePixel(view));

@@ -51,6 +51,14 @@ ReferenceRows ComputeReferenceRows(const ViewState& view, const std::vector<int>
   return reference;
 }
 
+std::optional<ReferenceRows> LowestColouredRow(const ViewState& view) {
+  for (int row = kSurfaceSize - 1; row > 0; --row) {
+    ReferenceRows reference = ComputeReferenceRows(view, {row});
+    if (!reference.AllBlack()) return reference;
+  }
+  return std::nullopt;
+}
+
 std::string ReferenceRows::DifferenceFrom(const Picture& picture) const {
   std::size_t differing = 0;
   std::string first;

@@ -2,6 +2,7 @@
 // reference rows of views too deep for a whole reference picture.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,5 +39,10 @@ struct ReferenceRows {
 };
 ReferenceRows ComputeReferenceRows(const ViewState& view, const std::vector<int>& rows,
                                    int column_stride = 1);
+
+// Deep on the dive the rows drawn first, at the bottom, are black in every view; the lowest row
+// with colour in it is cheap to compute and, once drawn, shows which view is on the screen.
+// Nothing when the whole picture is black.
+std::optional<ReferenceRows> LowestColouredRow(const ViewState& view);
 
 }  // namespace fractal::e2e

@@ -54,13 +54,15 @@ class ViewerSession {
   // The close box: a WM_DELETE_WINDOW client message, sent to the window the viewer has now.
   bool SendCloseRequest();
 
+  // Calls `done` until it holds or the deadline passes, reading the title's changes between.
+  bool PollUntil(Clock::time_point deadline, const std::function<bool()>& done);
+
  private:
   Window FindViewerWindow(Window parent);
   bool HaveWindow();
   void Watch(Window window);
   void RecordTitle();
   void HandlePendingEvents();
-  bool PollUntil(Clock::time_point deadline, const std::function<bool()>& done);
 
   VirtualServer server_;
   Connection connection_;
