@@ -17,14 +17,24 @@ enum class KernelTarget { kScalar, kAvx2, kAvx512 };
 void ComputeRow(const EscapeParams& params, double y, std::span<const double> xs,
                 std::span<std::int32_t> counts);
 
+// Counts of consecutive rows at once, row after row into `counts` (ys.size() * xs.size()). A lane
+// freed by one row's points takes the next row's, so a few slow points at the end of a row do not
+// leave the vector units idle.
+void ComputeRows(const EscapeParams& params, std::span<const double> ys, std::span<const double> xs,
+                 std::span<std::int32_t> counts);
+
+// Caps up to this run fixed groups of consecutive points until the whole group is done, without
+// refilling lanes or looking for cycles; larger caps go through the lane scheduler.
+inline constexpr std::int32_t kKernelGroupCapLimit = 64;
+
 // Whether this CPU (and this build) can run `target`.
 bool KernelTargetSupported(KernelTarget target);
-// The target ComputeRow uses now: the best supported one unless one is forced.
+// The target ComputeRow and ComputeRows use now: the best supported one unless one is forced.
 KernelTarget ActiveKernelTarget();
 // Forces a supported target (for tests and benchmarks); std::nullopt returns to the best one.
 void ForceKernelTarget(std::optional<KernelTarget> target);
 
-// What ComputeRow has done, for benchmarks. Rows on any thread add to it.
+// What ComputeRow and ComputeRows have done, for benchmarks. Rows on any thread add to it.
 struct KernelStats {
   std::atomic<std::uint64_t> rows{0};
   std::atomic<std::uint64_t> points{0};
@@ -34,7 +44,7 @@ struct KernelStats {
   std::atomic<std::uint64_t> executed_iterations{0};
 };
 
-// ComputeRow adds to `stats` from now on; nullptr stops it. The caller keeps `stats` alive.
+// The kernel adds to `stats` from now on; nullptr stops it. The caller keeps `stats` alive.
 void SetKernelStats(KernelStats* stats);
 
 // Cycle detection, on unless switched off (for tests and benchmarks): off, every point iterates

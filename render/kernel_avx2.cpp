@@ -13,6 +13,10 @@ struct Avx2 {
   using State = LaneState<kLanes * kMaxVectors>;
 
   static RunResult Run(int vectors, State& s, const RowTask& task, int live);
+
+  static constexpr int kGroupVectors = 2;
+  static constexpr int kGroup = kLanes * kGroupVectors;
+  static std::uint64_t RunGroup(const RowTask& task, std::int64_t first, int held);
 };
 
 // One iteration of one vector, in EscapeCount's order. `running` is all ones in a lane that has
@@ -32,11 +36,10 @@ inline void Step(__m256d& zr, __m256d& zi, __m256d cr, __m256d ci, __m256i& coun
 
 template <int V>
 RunResult RunVectors(Avx2::State& s, const RowTask& task, int live) {
-  const __m256d ci = _mm256_set1_pd(task.c_imag);
   const __m256i cap = _mm256_set1_epi64x(task.cap);
   const __m256i below_cap = _mm256_set1_epi64x(task.cap - 1);
   const __m256i below_check = _mm256_set1_epi64x(task.cycle_check_from - 1);
-  __m256d zr[V], zi[V], cr[V], cpr[V], cpi[V], running[V];
+  __m256d zr[V], zi[V], cr[V], ci[V], cpr[V], cpi[V], running[V];
   __m256i count[V], checkpoint_at[V];
   int held[V];
 #pragma GCC unroll 8
@@ -45,6 +48,7 @@ RunResult RunVectors(Avx2::State& s, const RowTask& task, int live) {
     zr[v] = _mm256_load_pd(s.zr + o);
     zi[v] = _mm256_load_pd(s.zi + o);
     cr[v] = _mm256_load_pd(s.cr + o);
+    ci[v] = _mm256_load_pd(s.ci + o);
     cpr[v] = _mm256_load_pd(s.checkpoint_r + o);
     cpi[v] = _mm256_load_pd(s.checkpoint_i + o);
     running[v] =
@@ -71,7 +75,7 @@ RunResult RunVectors(Avx2::State& s, const RowTask& task, int live) {
       for (int i = 0; i < kBlock; ++i) {
 #pragma GCC unroll 8
         for (int v = 0; v < V; ++v) {
-          Step(zr[v], zi[v], cr[v], ci, count[v], running[v]);
+          Step(zr[v], zi[v], cr[v], ci[v], count[v], running[v]);
           if (i % kCycleCompareEvery != kCycleCompareEvery - 1) continue;
           const __m256d eq = _mm256_and_pd(_mm256_cmp_pd(zr[v], cpr[v], _CMP_EQ_OQ),
                                            _mm256_cmp_pd(zi[v], cpi[v], _CMP_EQ_OQ));
@@ -95,7 +99,7 @@ RunResult RunVectors(Avx2::State& s, const RowTask& task, int live) {
 #pragma GCC unroll 8
       for (int i = 0; i < kBlock; ++i) {
 #pragma GCC unroll 8
-        for (int v = 0; v < V; ++v) Step(zr[v], zi[v], cr[v], ci, count[v], running[v]);
+        for (int v = 0; v < V; ++v) Step(zr[v], zi[v], cr[v], ci[v], count[v], running[v]);
       }
     }
     ++result.blocks;
@@ -135,7 +139,50 @@ RunResult Avx2::Run(int vectors, State& s, const RowTask& task, int live) {
   }
 }
 
+// All ones in the lanes of vector `v` below `held`.
+__m256i HeldMask(int held, int v) {
+  return _mm256_cmpgt_epi64(_mm256_set1_epi64x(held - 4 * v), _mm256_set_epi64x(3, 2, 1, 0));
+}
+
+std::uint64_t Avx2::RunGroup(const RowTask& task, std::int64_t first, int held) {
+  constexpr int V = kGroupVectors;
+  __m256d zr[V], zi[V], cr[V], ci[V], running[V];
+  __m256i count[V];
+#pragma GCC unroll 8
+  for (int v = 0; v < V; ++v) {
+    // Lanes past the last point start finished, and so never hold the group up.
+    const __m256i lanes = HeldMask(held, v);
+    running[v] = _mm256_castsi256_pd(lanes);
+    cr[v] = _mm256_maskload_pd(task.c_real + first + 4 * v, lanes);
+    ci[v] = _mm256_maskload_pd(task.c_imag + first + 4 * v, lanes);
+    zr[v] = zi[v] = _mm256_setzero_pd();
+    count[v] = _mm256_setzero_si256();
+  }
+  // At most cap steps, so no count passes the cap.
+  std::int64_t steps = 0;
+  while (steps < task.cap) {
+    __m256d any = _mm256_setzero_pd();
+#pragma GCC unroll 8
+    for (int v = 0; v < V; ++v) {
+      Step(zr[v], zi[v], cr[v], ci[v], count[v], running[v]);
+      any = _mm256_or_pd(any, running[v]);
+    }
+    ++steps;
+    if (_mm256_movemask_pd(any) == 0) break;
+  }
+  alignas(32) std::int64_t counts[kGroup];
+#pragma GCC unroll 8
+  for (int v = 0; v < V; ++v)
+    _mm256_store_si256(reinterpret_cast<__m256i*>(counts + 4 * v), count[v]);
+  for (int i = 0; i < held; ++i) task.counts[first + i] = static_cast<std::int32_t>(counts[i]);
+  return static_cast<std::uint64_t>(steps) * static_cast<std::uint64_t>(held);
+}
+
 }  // namespace
+
+void ComputeGroupsAvx2(const RowTask& task, std::uint64_t& executed) {
+  ComputeGroups<Avx2>(task, executed);
+}
 
 void ComputeRowAvx2(const RowTask& task, std::uint64_t& executed) {
   ComputeLanes<Avx2>(task, executed);

@@ -14,6 +14,10 @@ struct Avx512 {
   using State = LaneState<kLanes * kMaxVectors>;
 
   static RunResult Run(int vectors, State& s, const RowTask& task, int live);
+
+  static constexpr int kGroupVectors = 2;
+  static constexpr int kGroup = kLanes * kGroupVectors;
+  static std::uint64_t RunGroup(const RowTask& task, std::int64_t first, int held);
 };
 
 // One iteration of one vector, in EscapeCount's order. z is updated whether or not the lane is
@@ -39,16 +43,20 @@ inline void CheckCycle(__m512d zr, __m512d zi, __m512d cpr, __m512d cpi, __m512i
   count = _mm512_mask_mov_epi64(count, same, cap);
 }
 
-template <int V>
-RunResult RunVectors(Avx512::State& s, const RowTask& task, int live) {
-  const __m512d ci = _mm512_set1_pd(task.c_imag);
-  const __m512i cap = _mm512_set1_epi64(task.cap);
-  const __m512i check_from = _mm512_set1_epi64(task.cycle_check_from);
-  // 2 * zr as a product, as written: hidden from the compiler, which would otherwise turn it into
-  // zr + zr (the same value) and crowd the adder with it.
+// 2 * zr as a product, as written: hidden from the compiler, which would otherwise turn it into
+// zr + zr (the same value) and crowd the adder with it.
+__m512d Two() {
   __m512d two = _mm512_set1_pd(2.0);
   asm("" : "+v"(two));
-  __m512d zr[V], zi[V], cr[V], cpr[V], cpi[V];
+  return two;
+}
+
+template <int V>
+RunResult RunVectors(Avx512::State& s, const RowTask& task, int live) {
+  const __m512i cap = _mm512_set1_epi64(task.cap);
+  const __m512i check_from = _mm512_set1_epi64(task.cycle_check_from);
+  const __m512d two = Two();
+  __m512d zr[V], zi[V], cr[V], ci[V], cpr[V], cpi[V];
   __m512i count[V], checkpoint_at[V];
   __mmask8 running[V], held[V];
 #pragma GCC unroll 8
@@ -57,6 +65,7 @@ RunResult RunVectors(Avx512::State& s, const RowTask& task, int live) {
     zr[v] = _mm512_load_pd(s.zr + o);
     zi[v] = _mm512_load_pd(s.zi + o);
     cr[v] = _mm512_load_pd(s.cr + o);
+    ci[v] = _mm512_load_pd(s.ci + o);
     cpr[v] = _mm512_load_pd(s.checkpoint_r + o);
     cpi[v] = _mm512_load_pd(s.checkpoint_i + o);
     count[v] = _mm512_load_si512(s.count + o);
@@ -77,7 +86,7 @@ RunResult RunVectors(Avx512::State& s, const RowTask& task, int live) {
       for (int i = 0; i < kBlock; ++i) {
 #pragma GCC unroll 8
         for (int v = 0; v < V; ++v) {
-          Step(zr[v], zi[v], cr[v], ci, two, count[v], running[v]);
+          Step(zr[v], zi[v], cr[v], ci[v], two, count[v], running[v]);
           if (i % kCycleCompareEvery == kCycleCompareEvery - 1)
             CheckCycle(zr[v], zi[v], cpr[v], cpi[v], cap, count[v], running[v]);
         }
@@ -94,7 +103,7 @@ RunResult RunVectors(Avx512::State& s, const RowTask& task, int live) {
 #pragma GCC unroll 8
       for (int i = 0; i < kBlock; ++i) {
 #pragma GCC unroll 8
-        for (int v = 0; v < V; ++v) Step(zr[v], zi[v], cr[v], ci, two, count[v], running[v]);
+        for (int v = 0; v < V; ++v) Step(zr[v], zi[v], cr[v], ci[v], two, count[v], running[v]);
       }
     }
     ++result.blocks;
@@ -132,7 +141,44 @@ RunResult Avx512::Run(int vectors, State& s, const RowTask& task, int live) {
   }
 }
 
+std::uint64_t Avx512::RunGroup(const RowTask& task, std::int64_t first, int held) {
+  constexpr int V = kGroupVectors;
+  const __m512d two = Two();
+  __m512d zr[V], zi[V], cr[V], ci[V];
+  __m512i count[V];
+  __mmask8 running[V], lanes[V];
+#pragma GCC unroll 8
+  for (int v = 0; v < V; ++v) {
+    // Lanes past the last point start finished, and so never hold the group up.
+    lanes[v] = running[v] = static_cast<__mmask8>(HeldLanes(held, v, 8));
+    cr[v] = _mm512_maskz_loadu_pd(lanes[v], task.c_real + first + 8 * v);
+    ci[v] = _mm512_maskz_loadu_pd(lanes[v], task.c_imag + first + 8 * v);
+    zr[v] = zi[v] = _mm512_setzero_pd();
+    count[v] = _mm512_setzero_si512();
+  }
+  // At most cap steps, so no count passes the cap.
+  std::int64_t steps = 0;
+  while (steps < task.cap) {
+    __mmask8 any = 0;
+#pragma GCC unroll 8
+    for (int v = 0; v < V; ++v) {
+      Step(zr[v], zi[v], cr[v], ci[v], two, count[v], running[v]);
+      any |= running[v];
+    }
+    ++steps;
+    if (any == 0) break;
+  }
+#pragma GCC unroll 8
+  for (int v = 0; v < V; ++v)
+    _mm512_mask_cvtepi64_storeu_epi32(task.counts + first + 8 * v, lanes[v], count[v]);
+  return static_cast<std::uint64_t>(steps) * static_cast<std::uint64_t>(held);
+}
+
 }  // namespace
+
+void ComputeGroupsAvx512(const RowTask& task, std::uint64_t& executed) {
+  ComputeGroups<Avx512>(task, executed);
+}
 
 void ComputeRowAvx512(const RowTask& task, std::uint64_t& executed) {
   ComputeLanes<Avx512>(task, executed);

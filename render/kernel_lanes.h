@@ -1,4 +1,4 @@
-// The lane scheduler every target shares: it keeps each lane busy with a point of the row,
+// The lane scheduler every target shares: it keeps each lane busy with a point of the rows,
 // retires a point when it escapes, reaches the cap or is found periodic, and hands its lane to
 // the next point.
 //
@@ -38,12 +38,13 @@ struct LaneState {
   alignas(64) double zr[kSlots];
   alignas(64) double zi[kSlots];
   alignas(64) double cr[kSlots];
+  alignas(64) double ci[kSlots];
   alignas(64) double checkpoint_r[kSlots];
   alignas(64) double checkpoint_i[kSlots];
   alignas(64) std::int64_t count[kSlots];          // escape tests passed; the cap once periodic
   alignas(64) std::int64_t checkpoint_at[kSlots];  // count at which the next checkpoint is taken
   alignas(64) std::int64_t running[kSlots];        // -1 while every escape test has passed, else 0
-  std::int64_t point[kSlots];                      // index in the row, -1 for an idle lane
+  std::int64_t point[kSlots];                      // index in the task, -1 for an idle lane
 };
 
 struct RunResult {
@@ -56,6 +57,7 @@ void StartLane(LaneState<kSlots>& s, int lane, std::int64_t point, const RowTask
   s.zr[lane] = 0;
   s.zi[lane] = 0;
   s.cr[lane] = task.c_real[point];
+  s.ci[lane] = task.c_imag[point];
   // The first checkpoint is the orbit's own first state, z = 0.
   s.checkpoint_r[lane] = 0;
   s.checkpoint_i[lane] = 0;
@@ -68,7 +70,7 @@ void StartLane(LaneState<kSlots>& s, int lane, std::int64_t point, const RowTask
 // An idle lane iterates z = 0, c = 0: quiet, and never finished.
 template <int kSlots>
 void ClearLane(LaneState<kSlots>& s, int lane) {
-  s.zr[lane] = s.zi[lane] = s.cr[lane] = 0;
+  s.zr[lane] = s.zi[lane] = s.cr[lane] = s.ci[lane] = 0;
   s.checkpoint_r[lane] = s.checkpoint_i[lane] = 0;
   s.count[lane] = 0;
   s.checkpoint_at[lane] = 0;
@@ -81,6 +83,7 @@ void MoveLane(LaneState<kSlots>& s, int to, int from) {
   s.zr[to] = s.zr[from];
   s.zi[to] = s.zi[from];
   s.cr[to] = s.cr[from];
+  s.ci[to] = s.ci[from];
   s.checkpoint_r[to] = s.checkpoint_r[from];
   s.checkpoint_i[to] = s.checkpoint_i[from];
   s.count[to] = s.count[from];
@@ -90,7 +93,7 @@ void MoveLane(LaneState<kSlots>& s, int to, int from) {
   ClearLane(s, from);
 }
 
-// Packs the busy lanes of [0, live) to the front, so the tail of a row runs on fewer vectors.
+// Packs the busy lanes of [0, live) to the front, so the tail of the rows runs on fewer vectors.
 template <int kSlots>
 int Compact(LaneState<kSlots>& s, int live) {
   int front = 0;
@@ -132,6 +135,18 @@ void ComputeLanes(const RowTask& task, std::uint64_t& executed) {
     if (idle) live = Compact(s, live);
   }
   executed += lane_blocks * kBlock;
+}
+
+// Small caps: groups of Target::kGroup consecutive points, each run by Target::RunGroup from
+// z = 0 until every point of the group is done. No refills and no cycle checks: with a cap this
+// small they cost more than the idle lanes of a group.
+template <class Target>
+void ComputeGroups(const RowTask& task, std::uint64_t& executed) {
+  for (std::int64_t first = 0; first < task.size; first += Target::kGroup) {
+    const std::int64_t left = task.size - first;
+    const int held = left < Target::kGroup ? static_cast<int>(left) : Target::kGroup;
+    executed += Target::RunGroup(task, first, held);
+  }
 }
 
 // Bits of the lanes below `live` among the `lanes` lanes of vector `v`.

@@ -12,26 +12,28 @@ struct Scalar {
   using State = LaneState<kLanes * kMaxVectors>;
 
   static RunResult Run(int vectors, State& s, const RowTask& task, int live);
+
+  static constexpr int kGroup = 4;
+  static std::uint64_t RunGroup(const RowTask& task, std::int64_t first, int held);
 };
 
 struct Orbit {
-  double zr, zi, cr, cpr, cpi;
+  double zr, zi, cr, ci, cpr, cpi;
   std::int64_t count, checkpoint_at, running;  // running: 1 or 0
 };
 
-inline void Step(Orbit& o, double ci) {
+inline void Step(Orbit& o) {
   const double zr2 = o.zr * o.zr;
   const double zi2 = o.zi * o.zi;
   o.running &= !(zr2 + zi2 >= 4.0);
   o.count += o.running;
   const double t = (zr2 - zi2) + o.cr;
-  o.zi = ci + (2 * o.zr) * o.zi;
+  o.zi = o.ci + (2 * o.zr) * o.zi;
   o.zr = t;
 }
 
 template <int V>
 RunResult RunOrbits(Scalar::State& s, const RowTask& task, int live) {
-  const double ci = task.c_imag;
   const std::int64_t cap = task.cap;
   Orbit orbits[V];
 #pragma GCC unroll 4
@@ -39,6 +41,7 @@ RunResult RunOrbits(Scalar::State& s, const RowTask& task, int live) {
     orbits[v] = {s.zr[v],
                  s.zi[v],
                  s.cr[v],
+                 s.ci[v],
                  s.checkpoint_r[v],
                  s.checkpoint_i[v],
                  s.count[v],
@@ -57,7 +60,7 @@ RunResult RunOrbits(Scalar::State& s, const RowTask& task, int live) {
 #pragma GCC unroll 4
         for (int v = 0; v < V; ++v) {
           Orbit& o = orbits[v];
-          Step(o, ci);
+          Step(o);
           if (i % kCycleCompareEvery == kCycleCompareEvery - 1 && o.running && o.zr == o.cpr &&
               o.zi == o.cpi) {
             o.count = cap;
@@ -77,7 +80,7 @@ RunResult RunOrbits(Scalar::State& s, const RowTask& task, int live) {
 #pragma GCC unroll 8
       for (int i = 0; i < kBlock; ++i) {
 #pragma GCC unroll 4
-        for (int v = 0; v < V; ++v) Step(orbits[v], ci);
+        for (int v = 0; v < V; ++v) Step(orbits[v]);
       }
     }
     ++result.blocks;
@@ -114,7 +117,44 @@ RunResult Scalar::Run(int vectors, State& s, const RowTask& task, int live) {
   }
 }
 
+std::uint64_t Scalar::RunGroup(const RowTask& task, std::int64_t first, int held) {
+  Orbit orbits[kGroup];
+#pragma GCC unroll 4
+  for (int v = 0; v < kGroup; ++v) {
+    // Orbits past the last point start finished, and so never hold the group up.
+    const bool point = v < held;
+    orbits[v] = {0,
+                 0,
+                 point ? task.c_real[first + v] : 0,
+                 point ? task.c_imag[first + v] : 0,
+                 0,
+                 0,
+                 0,
+                 0,
+                 point ? 1 : 0};
+  }
+  // At most cap steps, so no count passes the cap.
+  std::int64_t steps = 0;
+  while (steps < task.cap) {
+    std::int64_t any = 0;
+#pragma GCC unroll 4
+    for (int v = 0; v < kGroup; ++v) {
+      Step(orbits[v]);
+      any |= orbits[v].running;
+    }
+    ++steps;
+    if (any == 0) break;
+  }
+  for (int v = 0; v < held; ++v)
+    task.counts[first + v] = static_cast<std::int32_t>(orbits[v].count);
+  return static_cast<std::uint64_t>(steps) * static_cast<std::uint64_t>(held);
+}
+
 }  // namespace
+
+void ComputeGroupsScalar(const RowTask& task, std::uint64_t& executed) {
+  ComputeGroups<Scalar>(task, executed);
+}
 
 void ComputeRowScalarLanes(const RowTask& task, std::uint64_t& executed) {
   ComputeLanes<Scalar>(task, executed);
