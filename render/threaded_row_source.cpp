@@ -1,5 +1,8 @@
 #include "render/threaded_row_source.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cfenv>
 
@@ -8,9 +11,16 @@
 #include "render/view_steps.h"
 
 namespace fractal {
+namespace {
 
-ThreadedRowSource::ThreadedRowSource(int threads)
-    : counts_(RowSteps().size(), std::vector<std::int32_t>(ColumnSteps().size())),
+constexpr int kWorkerNiceness = 10;
+
+}  // namespace
+
+ThreadedRowSource::ThreadedRowSource(int threads, int rows_per_task)
+    : rows_per_task_(std::max(1, rows_per_task)),
+      columns_(ColumnSteps().size()),
+      counts_(RowSteps().size() * ColumnSteps().size()),
       done_(RowSteps().size(), 0),
       fault_(RowSteps().size(), 0) {
   if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -45,7 +55,7 @@ bool ThreadedRowSource::WaitForRow(int row, std::chrono::milliseconds timeout) {
 
 RowCounts ThreadedRowSource::Row(int row) {
   std::lock_guard lock(mutex_);
-  return {counts_[row], fault_[row] != 0};
+  return {std::span(counts_).subspan(row * columns_, columns_), fault_[row] != 0};
 }
 
 bool ThreadedRowSource::TakeTask(Task& task) {
@@ -53,7 +63,8 @@ bool ThreadedRowSource::TakeTask(Task& task) {
   const int rows = static_cast<int>(done_.size());
   task_ready_.wait(lock, [&] { return stopping_ || (begun_ && next_row_ < rows); });
   if (stopping_) return false;
-  task = {view_, next_row_++, params_};
+  task = {view_, next_row_, std::min(rows_per_task_, rows - next_row_), params_};
+  next_row_ += task.rows;
   return true;
 }
 
@@ -61,21 +72,30 @@ void ThreadedRowSource::Finish(const Task& task, const std::vector<std::int32_t>
                                bool fault) {
   {
     std::lock_guard lock(mutex_);
-    if (task.view != view_) return;  // a newer view has begun; this row is not wanted
-    std::copy(counts.begin(), counts.end(), counts_[task.row].begin());
-    fault_[task.row] = fault;
-    done_[task.row] = 1;
+    if (task.view != view_) return;  // a newer view has begun; these rows are not wanted
+    std::copy(counts.begin(), counts.end(), counts_.begin() + task.first_row * columns_);
+    for (int row = task.first_row; row < task.first_row + task.rows; ++row) {
+      fault_[row] = fault;
+      done_[row] = 1;
+    }
   }
   row_done_.notify_all();
 }
 
 void ThreadedRowSource::Work() {
-  std::vector<std::int32_t> counts(ColumnSteps().size());
+  // The window thread must get a core the moment an event needs it, even while the workers keep
+  // every core busy: the workers yield to it.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNiceness);
+  std::vector<std::int32_t> counts;
   Task task{};
   while (TakeTask(task)) {
-    // Floating-point flags are per thread: each row is checked on the thread that computed it.
+    counts.resize(task.rows * columns_);
+    // Floating-point flags are per thread: rows are checked on the thread that computed them.
     std::feclearexcept(FE_ALL_EXCEPT);
-    ComputeRow(task.params, RowSteps()[task.row], ColumnSteps(), counts);
+    for (int i = 0; i < task.rows; ++i) {
+      ComputeRow(task.params, RowSteps()[task.first_row + i], ColumnSteps(),
+                 std::span(counts).subspan(i * columns_, columns_));
+    }
     const bool fault = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW) != 0;
     Finish(task, counts, fault);
   }

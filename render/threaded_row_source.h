@@ -1,8 +1,8 @@
 // Computes the rows of the current view ahead of the drawing, on worker threads.
 //
-// Workers take rows in the order the drawing sets them, so the row the window thread needs next
-// is always the oldest one in flight. Beginning a new view drops every row of the old one: a
-// worker still busy with an old row discards its result.
+// Workers take rows in the order the drawing sets them, a few consecutive rows at a time (fewer
+// hand-overs), so the rows the window thread needs next are always the oldest in flight. Beginning
+// a new view drops every row of the old one: a worker still busy with old rows discards its result.
 #pragma once
 
 #include <condition_variable>
@@ -17,8 +17,11 @@ namespace fractal {
 
 class ThreadedRowSource final : public RowSource {
  public:
-  // `threads` workers; 0 means one per hardware thread.
-  explicit ThreadedRowSource(int threads = 0);
+  static constexpr int kDefaultRowsPerTask = 4;
+
+  // `threads` workers, 0 meaning one per hardware thread, each taking `rows_per_task` rows at a
+  // time.
+  explicit ThreadedRowSource(int threads = 0, int rows_per_task = kDefaultRowsPerTask);
   ~ThreadedRowSource() override;
 
   void Begin(const EscapeParams& params) override;
@@ -28,7 +31,8 @@ class ThreadedRowSource final : public RowSource {
  private:
   struct Task {
     std::uint64_t view;
-    int row;
+    int first_row;
+    int rows;
     EscapeParams params;
   };
 
@@ -43,8 +47,10 @@ class ThreadedRowSource final : public RowSource {
   bool begun_ = false;
   std::uint64_t view_ = 0;  // which Begin the rows belong to
   EscapeParams params_;
+  const int rows_per_task_;
+  const std::size_t columns_;
   int next_row_ = 0;
-  std::vector<std::vector<std::int32_t>> counts_;
+  std::vector<std::int32_t> counts_;  // row after row
   std::vector<char> done_;
   std::vector<char> fault_;
   std::vector<std::jthread> workers_;

@@ -34,13 +34,16 @@ std::vector<std::vector<std::int32_t>> AllRows(RowSource& source, const EscapePa
   return rows;
 }
 
-TEST(ThreadedRowSource, GivesTheSerialCountsForAnyNumberOfThreads) {
+TEST(ThreadedRowSource, GivesTheSerialCountsForAnyThreadsAndRowsPerTask) {
   const EscapeParams params = ViewAt(8, -5.9, 0.4);
   SerialRowSource serial;
   const auto expected = AllRows(serial, params);
   for (int threads : {1, 2, 5}) {
-    ThreadedRowSource threaded(threads);
-    EXPECT_EQ(AllRows(threaded, params), expected) << threads << " threads";
+    for (int rows_per_task : {1, 4, 7}) {  // 7 does not divide the 400 rows
+      ThreadedRowSource threaded(threads, rows_per_task);
+      EXPECT_EQ(AllRows(threaded, params), expected)
+          << threads << " threads, " << rows_per_task << " rows a task";
+    }
   }
 }
 
