@@ -2,7 +2,8 @@
 // and through ComputeRows in batches of consecutive rows, on one thread and on two threads
 // taking batches in turn, as the threaded row source hands them out.
 //
-// Run without arguments. Times are the best of up to 5 passes (one if a pass takes over 2 s).
+// Run without arguments for every view, or with a word to run only the views whose name has it.
+// Times are the best of up to 5 passes (one if a pass takes over 2 s).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -68,7 +69,7 @@ struct Case {
   ViewState view;
 };
 
-void Run() {
+void Run(const std::string& only) {
   std::vector<Case> cases{{"initial view", testing::InitialView()}};
   for (int clicks : {1, 2, 3, 4, 8, 12, 16, 20, 22})
     cases.push_back({"dive " + std::to_string(clicks), Dive(clicks)});
@@ -86,6 +87,7 @@ void Run() {
 
   const std::size_t points = RowSteps().size() * ColumnSteps().size();
   for (const Case& c : cases) {
+    if (c.name.find(only) == std::string::npos) continue;
     const EscapeParams params = MakeEscapeParams(c.view);
     std::vector<std::int32_t> by_row(points), batched(points);
     std::printf("%-14s %10d %9.2f", c.name.c_str(), params.cap,
@@ -106,4 +108,4 @@ void Run() {
 }  // namespace
 }  // namespace fractal::bench
 
-int main() { fractal::bench::Run(); }
+int main(int argc, char** argv) { fractal::bench::Run(argc > 1 ? argv[1] : ""); }

@@ -25,7 +25,7 @@ void ComputeRows(const EscapeParams& params, std::span<const double> ys, std::sp
 
 // Caps up to this run fixed groups of consecutive points until the whole group is done, without
 // refilling lanes or looking for cycles; larger caps go through the lane scheduler.
-inline constexpr std::int32_t kKernelGroupCapLimit = 64;
+inline constexpr std::int32_t kKernelGroupCapLimit = 128;
 
 // Whether this CPU (and this build) can run `target`.
 bool KernelTargetSupported(KernelTarget target);
