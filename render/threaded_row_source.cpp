@@ -92,10 +92,7 @@ void ThreadedRowSource::Work() {
     counts.resize(task.rows * columns_);
     // Floating-point flags are per thread: rows are checked on the thread that computed them.
     std::feclearexcept(FE_ALL_EXCEPT);
-    for (int i = 0; i < task.rows; ++i) {
-      ComputeRow(task.params, RowSteps()[task.first_row + i], ColumnSteps(),
-                 std::span(counts).subspan(i * columns_, columns_));
-    }
+    ComputeRows(task.params, RowSteps().subspan(task.first_row, task.rows), ColumnSteps(), counts);
     const bool fault = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW) != 0;
     Finish(task, counts, fault);
   }

@@ -1,7 +1,8 @@
 // Computes the rows of the current view ahead of the drawing, on worker threads.
 //
-// Workers take rows in the order the drawing sets them, a few consecutive rows at a time (fewer
-// hand-overs), so the rows the window thread needs next are always the oldest in flight. Beginning
+// Workers take rows in the order the drawing sets them, a few consecutive rows at a time (the
+// kernel keeps its vector lanes busier across rows than within one), so the rows the window
+// thread needs next are always the oldest in flight. Beginning
 // a new view drops every row of the old one: a worker still busy with old rows discards its result.
 #pragma once
 
@@ -17,7 +18,7 @@ namespace fractal {
 
 class ThreadedRowSource final : public RowSource {
  public:
-  static constexpr int kDefaultRowsPerTask = 4;
+  static constexpr int kDefaultRowsPerTask = 8;
 
   // `threads` workers, 0 meaning one per hardware thread, each taking `rows_per_task` rows at a
   // time.
