@@ -79,8 +79,15 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
 
 ChildProcess::~ChildProcess() {
   if (status_) return;
-  kill(pid_, SIGKILL);
+  // Asked politely first, an X server removes its lock file and socket; a display number left
+  // locked would never be free again.
+  kill(pid_, SIGTERM);
   int raw = 0;
+  for (int tries = 0; tries < 200; ++tries) {
+    if (waitpid(pid_, &raw, WNOHANG) == pid_) return;
+    usleep(10000);
+  }
+  kill(pid_, SIGKILL);
   waitpid(pid_, &raw, 0);
 }
 
