@@ -17,6 +17,7 @@
 #include "render/kernel.h"
 #include "render/threaded_row_source.h"
 #include "render/view_steps.h"
+#include "tests/click_views.h"
 #include "tests/reference_drawing.h"
 #include "window/form1.h"
 
@@ -25,33 +26,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr double kDiveReal = -0.743643887037151;
-constexpr double kDiveImag = 0.131825904205330;
+using testing::CentreClicks;
+using testing::Dive;
+
 constexpr double kLiteralLimitSeconds = 30;
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-void ClickAt(ViewState& view, float column, float row) {
-  TrackPointer(view, column, row);
-  ZoomAtPointer(view);
-}
-
-ViewState Dive(int clicks) {
-  ViewState view = testing::InitialView();
-  for (int i = 0; i < clicks; ++i) {
-    const double column = 200 + std::round(100 * (kDiveReal * view.Zoom - view.OffsetX));
-    const double row = 200 + std::round(100 * (kDiveImag * view.Zoom - view.OffsetY));
-    ClickAt(view, static_cast<float>(column), static_cast<float>(row));
-  }
-  return view;
-}
-
-ViewState CentreClicks(int clicks) {
-  ViewState view = testing::InitialView();
-  for (int i = 0; i < clicks; ++i) ClickAt(view, 200, 200);
-  return view;
 }
 
 struct Case {

@@ -9,9 +9,9 @@
 #include <functional>
 #include <memory>
 
-#include "bench/dive.h"
 #include "platform/memory_platform.h"
 #include "platform/sdl_platform.h"
+#include "tests/click_views.h"
 #include "window/form1.h"
 
 namespace fractal {
@@ -41,7 +41,7 @@ class TimedForm final : public FormEvents {
     form_.Load();
     timings_.first = Seconds(start);
     timings_.initial = BestDrawing();
-    form_.MutableView() = bench::Dive(8);
+    form_.MutableView() = testing::Dive(8);
     timings_.deep = BestDrawing();
     done_();
     std::int16_t cancel = 0;

@@ -14,6 +14,7 @@
 
 #include "render/escape_time.h"
 #include "render/view_steps.h"
+#include "tests/click_views.h"
 #include "tests/reference_drawing.h"
 #include "view/view_state.h"
 
@@ -34,30 +35,9 @@ constexpr std::int64_t kRandomBudget = std::int64_t{1} << 12;
 constexpr int kSampleScale = 1;
 #endif
 
-constexpr double kDiveReal = -0.743643887037151;
-constexpr double kDiveImag = 0.131825904205330;
-
-// A click at surface position (column, row): the pointer moves there, then the view zooms.
-void ClickAt(ViewState& view, float column, float row) {
-  TrackPointer(view, column, row);
-  ZoomAtPointer(view);
-}
-
-ViewState Dive(int clicks) {
-  ViewState view = testing::InitialView();
-  for (int i = 0; i < clicks; ++i) {
-    const double column = 200 + std::round(100 * (kDiveReal * view.Zoom - view.OffsetX));
-    const double row = 200 + std::round(100 * (kDiveImag * view.Zoom - view.OffsetY));
-    ClickAt(view, static_cast<float>(column), static_cast<float>(row));
-  }
-  return view;
-}
-
-ViewState CentreClicks(int clicks) {
-  ViewState view = testing::InitialView();
-  for (int i = 0; i < clicks; ++i) ClickAt(view, 200, 200);
-  return view;
-}
+using testing::CentreClicks;
+using testing::ClickAt;
+using testing::Dive;
 
 // EscapeCount's loop, giving up after `budget` iterations (nullopt) so that deep interior points
 // do not take a billion steps each.

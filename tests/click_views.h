@@ -1,4 +1,4 @@
-// The views the benchmarks draw, reached by clicking as a person would.
+// Views reached by clicking as a person would, shared by the kernel tests and the benchmarks.
 #pragma once
 
 #include <cmath>
@@ -6,7 +6,7 @@
 #include "tests/reference_drawing.h"
 #include "view/view_state.h"
 
-namespace fractal::bench {
+namespace fractal::testing {
 
 // A point deep in the set's boundary that keeps showing detail however far one zooms.
 constexpr double kDiveReal = -0.743643887037151;
@@ -35,4 +35,4 @@ inline ViewState CentreClicks(int clicks) {
   return view;
 }
 
-}  // namespace fractal::bench
+}  // namespace fractal::testing
