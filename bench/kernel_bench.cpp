@@ -12,14 +12,16 @@
 #include <thread>
 #include <vector>
 
-#include "bench/dive.h"
 #include "render/kernel.h"
 #include "render/view_steps.h"
+#include "tests/click_views.h"
 
 namespace fractal::bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using testing::CentreClicks;
+using testing::Dive;
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();

@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "bench/dive.h"
 #include "render/escape_time.h"
 #include "render/kernel.h"
 #include "render/view_steps.h"
+#include "tests/click_views.h"
 
 namespace fractal {
 namespace {
 
-using bench::CentreClicks;
-using bench::Dive;
+using testing::CentreClicks;
+using testing::Dive;
 
 // Unoptimised and sanitizer builds let the plain loop give up sooner, and look at fewer deep rows.
 #if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
