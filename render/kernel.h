@@ -23,6 +23,31 @@ void ComputeRow(const EscapeParams& params, double y, std::span<const double> xs
 void ComputeRows(const EscapeParams& params, std::span<const double> ys, std::span<const double> xs,
                  std::span<std::int32_t> counts);
 
+// Hands rows to ComputeFed a few at a time and takes their counts back. ComputeFed calls it on
+// its own thread only.
+class RowFeed {
+ public:
+  struct Rows {
+    std::size_t first = 0;  // index in the ys given to ComputeFed
+    std::size_t count = 0;
+  };
+  virtual ~RowFeed() = default;
+  // The next rows to compute; none (count 0) once there are no more.
+  virtual Rows Take() = 0;
+  // Rows taken earlier, all counted: their counts row after row, and whether the plain loop
+  // raises an invalid operation, division by zero or overflow on them.
+  virtual void Finished(Rows rows, std::span<const std::int32_t> counts, bool fault) = 0;
+  // Once true, ComputeFed stops soon, leaving the rows it has not finished.
+  virtual bool Abandoned() = 0;
+};
+
+// Computes the rows `feed` hands out until it has no more or abandons them. Lanes freed by one
+// batch of rows take the next batch's points, so the slowest points of a batch run alongside
+// later batches instead of alone; batches may therefore finish out of order. The thread's
+// floating-point status is as the plain loop leaves it.
+void ComputeFed(const EscapeParams& params, std::span<const double> ys, std::span<const double> xs,
+                RowFeed& feed);
+
 // Caps up to this run fixed groups of consecutive points until the whole group is done, without
 // refilling lanes or looking for cycles; larger caps go through the lane scheduler.
 inline constexpr std::int32_t kKernelGroupCapLimit = 128;

@@ -12,7 +12,7 @@ struct Avx2 {
   static constexpr int kMaxVectors = 4;
   using State = LaneState<kLanes * kMaxVectors>;
 
-  static RunResult Run(int vectors, State& s, const RowTask& task, int live);
+  static RunResult Run(int vectors, State& s, const LaneLimits& limits, int live);
 
   static constexpr int kGroupVectors = 2;
   static constexpr int kGroup = kLanes * kGroupVectors;
@@ -35,10 +35,10 @@ inline void Step(__m256d& zr, __m256d& zi, __m256d cr, __m256d ci, __m256i& coun
 }
 
 template <int V>
-RunResult RunVectors(Avx2::State& s, const RowTask& task, int live) {
-  const __m256i cap = _mm256_set1_epi64x(task.cap);
-  const __m256i below_cap = _mm256_set1_epi64x(task.cap - 1);
-  const __m256i below_check = _mm256_set1_epi64x(task.cycle_check_from - 1);
+RunResult RunVectors(Avx2::State& s, const LaneLimits& limits, int live) {
+  const __m256i cap = _mm256_set1_epi64x(limits.cap);
+  const __m256i below_cap = _mm256_set1_epi64x(limits.cap - 1);
+  const __m256i below_check = _mm256_set1_epi64x(limits.cycle_check_from - 1);
   __m256d zr[V], zi[V], cr[V], ci[V], cpr[V], cpi[V], running[V];
   __m256i count[V], checkpoint_at[V];
   int held[V];
@@ -58,7 +58,7 @@ RunResult RunVectors(Avx2::State& s, const RowTask& task, int live) {
     held[v] = static_cast<int>(HeldLanes(live, v, 4));
   }
   RunResult result;
-  while (result.finished == 0) {
+  while (result.finished == 0 && result.blocks < kMaxBlocksPerRun) {
     __m256d checking = _mm256_setzero_pd();
 #pragma GCC unroll 8
     for (int v = 0; v < V; ++v) {
@@ -126,16 +126,16 @@ RunResult RunVectors(Avx2::State& s, const RowTask& task, int live) {
   return result;
 }
 
-RunResult Avx2::Run(int vectors, State& s, const RowTask& task, int live) {
+RunResult Avx2::Run(int vectors, State& s, const LaneLimits& limits, int live) {
   switch (vectors) {
     case 1:
-      return RunVectors<1>(s, task, live);
+      return RunVectors<1>(s, limits, live);
     case 2:
-      return RunVectors<2>(s, task, live);
+      return RunVectors<2>(s, limits, live);
     case 3:
-      return RunVectors<3>(s, task, live);
+      return RunVectors<3>(s, limits, live);
     default:
-      return RunVectors<4>(s, task, live);
+      return RunVectors<4>(s, limits, live);
   }
 }
 
@@ -184,8 +184,8 @@ void ComputeGroupsAvx2(const RowTask& task, std::uint64_t& executed) {
   ComputeGroups<Avx2>(task, executed);
 }
 
-void ComputeRowAvx2(const RowTask& task, std::uint64_t& executed) {
-  ComputeLanes<Avx2>(task, executed);
+void ComputeFedAvx2(const PointFeed& feed, std::uint64_t& executed) {
+  ComputeFed<Avx2>(feed, executed);
 }
 
 }  // namespace fractal::kernel_detail

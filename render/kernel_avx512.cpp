@@ -13,7 +13,7 @@ struct Avx512 {
   static constexpr int kMaxVectors = 4;
   using State = LaneState<kLanes * kMaxVectors>;
 
-  static RunResult Run(int vectors, State& s, const RowTask& task, int live);
+  static RunResult Run(int vectors, State& s, const LaneLimits& limits, int live);
 
   static constexpr int kGroupVectors = 2;
   static constexpr int kGroup = kLanes * kGroupVectors;
@@ -52,9 +52,9 @@ __m512d Two() {
 }
 
 template <int V>
-RunResult RunVectors(Avx512::State& s, const RowTask& task, int live) {
-  const __m512i cap = _mm512_set1_epi64(task.cap);
-  const __m512i check_from = _mm512_set1_epi64(task.cycle_check_from);
+RunResult RunVectors(Avx512::State& s, const LaneLimits& limits, int live) {
+  const __m512i cap = _mm512_set1_epi64(limits.cap);
+  const __m512i check_from = _mm512_set1_epi64(limits.cycle_check_from);
   const __m512d two = Two();
   __m512d zr[V], zi[V], cr[V], ci[V], cpr[V], cpi[V];
   __m512i count[V], checkpoint_at[V];
@@ -75,7 +75,7 @@ RunResult RunVectors(Avx512::State& s, const RowTask& task, int live) {
     held[v] = static_cast<__mmask8>(HeldLanes(live, v, 8));
   }
   RunResult result;
-  while (result.finished == 0) {
+  while (result.finished == 0 && result.blocks < kMaxBlocksPerRun) {
     bool checking = false;
 #pragma GCC unroll 8
     for (int v = 0; v < V; ++v) {
@@ -128,16 +128,16 @@ RunResult RunVectors(Avx512::State& s, const RowTask& task, int live) {
   return result;
 }
 
-RunResult Avx512::Run(int vectors, State& s, const RowTask& task, int live) {
+RunResult Avx512::Run(int vectors, State& s, const LaneLimits& limits, int live) {
   switch (vectors) {
     case 1:
-      return RunVectors<1>(s, task, live);
+      return RunVectors<1>(s, limits, live);
     case 2:
-      return RunVectors<2>(s, task, live);
+      return RunVectors<2>(s, limits, live);
     case 3:
-      return RunVectors<3>(s, task, live);
+      return RunVectors<3>(s, limits, live);
     default:
-      return RunVectors<4>(s, task, live);
+      return RunVectors<4>(s, limits, live);
   }
 }
 
@@ -180,8 +180,8 @@ void ComputeGroupsAvx512(const RowTask& task, std::uint64_t& executed) {
   ComputeGroups<Avx512>(task, executed);
 }
 
-void ComputeRowAvx512(const RowTask& task, std::uint64_t& executed) {
-  ComputeLanes<Avx512>(task, executed);
+void ComputeFedAvx512(const PointFeed& feed, std::uint64_t& executed) {
+  ComputeFed<Avx512>(feed, executed);
 }
 
 }  // namespace fractal::kernel_detail

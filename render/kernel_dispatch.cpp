@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfenv>
 #include <cmath>
+#include <deque>
 #include <stdexcept>
 #include <vector>
 
@@ -53,19 +54,32 @@ constexpr int kNotForced = -1;
 std::atomic<int> forced{kNotForced};
 std::atomic<KernelStats*> stats_sink{nullptr};
 
-using TargetBody = void (*)(const kernel_detail::RowTask&, std::uint64_t&);
+using FedBody = void (*)(const kernel_detail::PointFeed&, std::uint64_t&);
+using GroupsBody = void (*)(const kernel_detail::RowTask&, std::uint64_t&);
 
-TargetBody BodyOf(KernelTarget target, std::int64_t cap) {
-  const bool groups = cap <= kKernelGroupCapLimit;
+FedBody FedBodyOf(KernelTarget target) {
   switch (target) {
 #if defined(FRACTAL_KERNEL_X86)
     case KernelTarget::kAvx2:
-      return groups ? kernel_detail::ComputeGroupsAvx2 : kernel_detail::ComputeRowAvx2;
+      return kernel_detail::ComputeFedAvx2;
     case KernelTarget::kAvx512:
-      return groups ? kernel_detail::ComputeGroupsAvx512 : kernel_detail::ComputeRowAvx512;
+      return kernel_detail::ComputeFedAvx512;
 #endif
     default:
-      return groups ? kernel_detail::ComputeGroupsScalar : kernel_detail::ComputeRowScalarLanes;
+      return kernel_detail::ComputeFedScalar;
+  }
+}
+
+GroupsBody GroupsBodyOf(KernelTarget target) {
+  switch (target) {
+#if defined(FRACTAL_KERNEL_X86)
+    case KernelTarget::kAvx2:
+      return kernel_detail::ComputeGroupsAvx2;
+    case KernelTarget::kAvx512:
+      return kernel_detail::ComputeGroupsAvx512;
+#endif
+    default:
+      return kernel_detail::ComputeGroupsScalar;
   }
 }
 
@@ -77,39 +91,166 @@ void AddStats(std::uint64_t rows, std::uint64_t points, std::uint64_t executed) 
   stats->executed_iterations.fetch_add(executed, std::memory_order_relaxed);
 }
 
-// The plane coordinates of a batch's points, row after row, kept per thread.
-struct Plane {
-  std::vector<double> c_real;  // one per column
-  std::vector<double> row_c_imag;
+// Rows of the feed on their way through the lanes, with the plane coordinates of their points.
+struct Batch : kernel_detail::PointChunk {
+  RowFeed::Rows rows;
   std::vector<double> point_c_real;
   std::vector<double> point_c_imag;
+  std::vector<std::int32_t> point_counts;
 };
 
-// Rows [first, last) of the batch, all tame, through the active target: their faults are cleared
-// (those raised before stand), as the scalar loop raises none on them.
-std::uint64_t RunTameRows(const EscapeParams& params, Plane& plane, std::size_t first,
-                          std::size_t last, std::span<std::int32_t> counts) {
-  const std::size_t width = plane.c_real.size();
-  plane.point_c_real.resize((last - first) * width);
-  plane.point_c_imag.resize((last - first) * width);
-  for (std::size_t r = first; r < last; ++r) {
-    const std::size_t at = (r - first) * width;
-    std::copy(plane.c_real.begin(), plane.c_real.end(), plane.point_c_real.begin() + at);
-    std::fill_n(plane.point_c_imag.begin() + at, width, plane.row_c_imag[r]);
+// Turns the feed's rows into chunks of points for the lanes. Rows that are not tame, which no
+// view of the viewer has, are counted at once by the plain loop, which also gives their status.
+class Feeder {
+ public:
+  Feeder(const EscapeParams& params, std::span<const double> ys, std::span<const double> xs,
+         RowFeed& feed)
+      : params_(params), ys_(ys), xs_(xs), feed_(feed), c_real_(xs.size()) {
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+      c_real_[i] = (xs[i] + params.offset_x) * params.scale;
+      tame_columns_ &= std::fabs(c_real_[i]) <= kTame;
+    }
+    // Every batch of this thread's pool is free again: the last ComputeFed on it has returned.
+    thread_local std::deque<Batch> pool;
+    pool_ = &pool;
+    for (Batch& batch : pool) free_.push_back(&batch);
   }
-  const kernel_detail::RowTask task{
-      plane.point_c_real.data(),
-      plane.point_c_imag.data(),
-      counts.data() + first * width,
-      static_cast<std::int64_t>((last - first) * width),
-      params.cap,
-      cycle_detection.load(std::memory_order_relaxed) ? kCycleCheckFrom : kNoCycleCheck};
-  const int faults_before = std::fetestexcept(kFaults);
-  std::uint64_t executed = 0;
-  BodyOf(ActiveKernelTarget(), params.cap)(task, executed);
-  std::feclearexcept(kFaults & ~faults_before);
-  return executed;
+
+  kernel_detail::PointChunk* Next() {
+    for (RowFeed::Rows rows; (rows = feed_.Take()).count != 0;) {
+      if (Batch* batch = Prepare(rows)) return batch;
+      ComputePlain(rows);
+    }
+    return nullptr;
+  }
+
+  void Finished(kernel_detail::PointChunk& chunk) {
+    Batch& batch = static_cast<Batch&>(chunk);
+    Report(batch.rows, batch.point_counts, false);
+    free_.push_back(&batch);
+  }
+
+  bool Abandoned() { return feed_.Abandoned(); }
+
+  // The faults the plain loop raised on the rows that were not tame.
+  int PlainFaults() const { return plain_faults_; }
+  std::uint64_t& Executed() { return executed_; }
+
+  ~Feeder() { AddStats(rows_, points_, executed_); }
+
+ private:
+  // The rows as a chunk for the lanes, or nullptr if the lanes cannot take them.
+  Batch* Prepare(RowFeed::Rows rows) {
+    const std::size_t width = xs_.size();
+    if (width == 0 || params_.cap <= 0 || !tame_columns_) return nullptr;
+    for (std::size_t r = rows.first; r < rows.first + rows.count; ++r) {
+      if (!(std::fabs((ys_[r] + params_.offset_y) * params_.scale) <= kTame)) return nullptr;
+    }
+    Batch& batch = TakeFreeBatch();
+    batch.rows = rows;
+    const std::size_t points = rows.count * width;
+    batch.point_c_real.resize(points);
+    batch.point_c_imag.resize(points);
+    batch.point_counts.resize(points);
+    for (std::size_t r = 0; r < rows.count; ++r) {
+      std::copy(c_real_.begin(), c_real_.end(), batch.point_c_real.begin() + r * width);
+      std::fill_n(batch.point_c_imag.begin() + r * width, width,
+                  (ys_[rows.first + r] + params_.offset_y) * params_.scale);
+    }
+    batch.c_real = batch.point_c_real.data();
+    batch.c_imag = batch.point_c_imag.data();
+    batch.counts = batch.point_counts.data();
+    batch.size = static_cast<std::int64_t>(points);
+    batch.taken = 0;
+    batch.unfinished = batch.size;
+    return &batch;
+  }
+
+  Batch& TakeFreeBatch() {
+    if (free_.empty()) return pool_->emplace_back();
+    Batch* batch = free_.back();
+    free_.pop_back();
+    return *batch;
+  }
+
+  // The plain loop, with its own status: the lanes may have left spurious faults behind.
+  void ComputePlain(RowFeed::Rows rows) {
+    const std::size_t width = xs_.size();
+    plain_counts_.resize(rows.count * width);
+    std::feclearexcept(kFaults);
+    for (std::size_t r = 0; r < rows.count; ++r) {
+      ComputeRowScalar(params_, ys_[rows.first + r], xs_,
+                       std::span(plain_counts_).subspan(r * width, width));
+    }
+    const int faults = std::fetestexcept(kFaults);
+    plain_faults_ |= faults;
+    Report(rows, plain_counts_, faults != 0);
+  }
+
+  void Report(RowFeed::Rows rows, std::span<const std::int32_t> counts, bool fault) {
+    rows_ += rows.count;
+    points_ += counts.size();
+    feed_.Finished(rows, counts, fault);
+  }
+
+  const EscapeParams& params_;
+  std::span<const double> ys_;
+  std::span<const double> xs_;
+  RowFeed& feed_;
+  std::vector<double> c_real_;  // one per column
+  bool tame_columns_ = true;
+  std::deque<Batch>* pool_ = nullptr;
+  std::vector<Batch*> free_;
+  std::vector<std::int32_t> plain_counts_;
+  int plain_faults_ = 0;
+  std::uint64_t rows_ = 0;
+  std::uint64_t points_ = 0;
+  std::uint64_t executed_ = 0;
+};
+
+void RunLanes(const EscapeParams& params, Feeder& feeder) {
+  const kernel_detail::PointFeed feed{
+      &feeder,
+      [](void* f) { return static_cast<Feeder*>(f)->Next(); },
+      [](void* f, kernel_detail::PointChunk& chunk) { static_cast<Feeder*>(f)->Finished(chunk); },
+      [](void* f) { return static_cast<Feeder*>(f)->Abandoned(); },
+      {params.cap,
+       cycle_detection.load(std::memory_order_relaxed) ? kCycleCheckFrom : kNoCycleCheck}};
+  FedBodyOf(ActiveKernelTarget())(feed, feeder.Executed());
 }
+
+void RunGroups(const EscapeParams& params, Feeder& feeder) {
+  const GroupsBody body = GroupsBodyOf(ActiveKernelTarget());
+  while (!feeder.Abandoned()) {
+    kernel_detail::PointChunk* chunk = feeder.Next();
+    if (chunk == nullptr) return;
+    body({chunk->c_real, chunk->c_imag, chunk->counts, chunk->size, params.cap}, feeder.Executed());
+    feeder.Finished(*chunk);
+  }
+}
+
+// All the rows in one batch, their counts into the caller's span.
+class OneBatch final : public RowFeed {
+ public:
+  OneBatch(std::size_t rows, std::span<std::int32_t> counts) : rows_(rows), counts_(counts) {}
+
+  Rows Take() override {
+    if (taken_) return {};
+    taken_ = true;
+    return {0, rows_};
+  }
+
+  void Finished(Rows, std::span<const std::int32_t> counts, bool) override {
+    std::copy(counts.begin(), counts.end(), counts_.begin());
+  }
+
+  bool Abandoned() override { return false; }
+
+ private:
+  std::size_t rows_;
+  std::span<std::int32_t> counts_;
+  bool taken_ = false;
+};
 
 }  // namespace
 
@@ -121,38 +262,31 @@ void ComputeRow(const EscapeParams& params, double y, std::span<const double> xs
 
 void ComputeRows(const EscapeParams& params, std::span<const double> ys, std::span<const double> xs,
                  std::span<std::int32_t> counts) {
-  const std::size_t width = xs.size();
-  if (counts.size() != ys.size() * width) throw std::invalid_argument("ComputeRows: sizes differ");
-  if (params.cap <= 0) {
-    for (std::int32_t& n : counts) n = 0;
-    return;
+  if (counts.size() != ys.size() * xs.size()) {
+    throw std::invalid_argument("ComputeRows: sizes differ");
   }
-  thread_local Plane plane;
-  plane.c_real.resize(width);
-  plane.row_c_imag.resize(ys.size());
-  bool tame_columns = true;
-  for (std::size_t i = 0; i < width; ++i) {
-    plane.c_real[i] = (xs[i] + params.offset_x) * params.scale;
-    tame_columns &= std::fabs(plane.c_real[i]) <= kTame;
-  }
-  const auto tame_row = [&](std::size_t r) {
-    plane.row_c_imag[r] = (ys[r] + params.offset_y) * params.scale;
-    return tame_columns && std::fabs(plane.row_c_imag[r]) <= kTame;
-  };
-  std::uint64_t executed = 0;
-  for (std::size_t r = 0; r < ys.size();) {
-    if (!tame_row(r)) {
-      // Not a view the viewer reaches; the plain loop gives the counts and the status.
-      ComputeRowScalar(params, ys[r], xs, counts.subspan(r * width, width));
-      ++r;
-      continue;
+  OneBatch feed(ys.size(), counts);
+  ComputeFed(params, ys, xs, feed);
+}
+
+void ComputeFed(const EscapeParams& params, std::span<const double> ys, std::span<const double> xs,
+                RowFeed& feed) {
+  fexcept_t status;
+  std::fegetexceptflag(&status, kFaults);
+  int plain_faults = 0;
+  {
+    Feeder feeder(params, ys, xs, feed);
+    if (params.cap <= kKernelGroupCapLimit) {
+      RunGroups(params, feeder);
+    } else {
+      RunLanes(params, feeder);
     }
-    std::size_t last = r + 1;
-    while (last < ys.size() && tame_row(last)) ++last;
-    executed += RunTameRows(params, plane, r, last, counts);
-    r = last;
+    plain_faults = feeder.PlainFaults();
   }
-  AddStats(ys.size(), ys.size() * width, executed);
+  // The lanes go on iterating escaped orbits until their next look, which may overflow; the
+  // plain loop raises nothing on tame rows, so only its own faults join the caller's.
+  std::fesetexceptflag(&status, kFaults);
+  if (plain_faults != 0) std::feraiseexcept(plain_faults);
 }
 
 bool KernelTargetSupported(KernelTarget target) { return Supported(target); }

@@ -2,17 +2,18 @@
 // retires a point when it escapes, reaches the cap or is found periodic, and hands its lane to
 // the next point.
 //
-// A target supplies `Run(vectors, state, task, live)`: it iterates the first `live` lanes
+// A target supplies `Run(vectors, state, limits, live)`: it iterates the first `live` lanes
 // in blocks of kBlock iterations and returns after the first block at whose end some lane is
-// finished. Counting is exact under this schedule: a lane's count stops at the first failed
-// escape test (the running mask is sticky, so the NaNs of an escaped orbit cannot revive it),
-// and a count that ran past the cap within a block is read as the cap.
+// finished, or after kMaxBlocksPerRun blocks, so that an abandoned feed is noticed soon. Counting
+// is exact under this schedule: a lane's count stops at the first failed escape test (the running
+// mask is sticky, so the NaNs of an escaped orbit cannot revive it), and a count that ran past the
+// cap within a block is read as the cap.
 //
 // Cycle detection is exact too: when the state of a lane that has passed every escape test so
 // far equals one of its earlier states, the orbit is periodic through states that all passed,
 // so it never escapes and its count is the cap. Checkpoints (the state at counts
-// task.cycle_check_from, twice that, four times, ..., taken at block ends) are compared with every
-// later state, in the manner of Brent; the comparisons only run once some lane has iterated
+// limits.cycle_check_from, twice that, four times, ..., taken at block ends) are compared with
+// every later state, in the manner of Brent; the comparisons only run once some lane has iterated
 // cycle_check_from times, because on views with few interior points they cost more than they
 // save.
 #pragma once
@@ -31,6 +32,8 @@ inline constexpr int kBlock = 8;  // iterations between looks at the lanes
 // checkpoints are taken at multiples of kBlock): a cycle of period p is still found, once the
 // window between checkpoints exceeds 4p, and the comparisons cost a quarter.
 inline constexpr int kCycleCompareEvery = 4;
+// About a tenth of a millisecond of iterations on four vectors.
+inline constexpr std::int64_t kMaxBlocksPerRun = 1 << 12;
 
 // The lanes of up to kSlots points, laid out so that a target loads them as vectors.
 template <int kSlots>
@@ -44,7 +47,8 @@ struct LaneState {
   alignas(64) std::int64_t count[kSlots];          // escape tests passed; the cap once periodic
   alignas(64) std::int64_t checkpoint_at[kSlots];  // count at which the next checkpoint is taken
   alignas(64) std::int64_t running[kSlots];        // -1 while every escape test has passed, else 0
-  std::int64_t point[kSlots];                      // index in the task, -1 for an idle lane
+  std::int64_t point[kSlots];                      // index in its chunk, -1 for an idle lane
+  PointChunk* chunk[kSlots];                       // nullptr for an idle lane
 };
 
 struct RunResult {
@@ -53,18 +57,20 @@ struct RunResult {
 };
 
 template <int kSlots>
-void StartLane(LaneState<kSlots>& s, int lane, std::int64_t point, const RowTask& task) {
+void StartLane(LaneState<kSlots>& s, int lane, PointChunk& chunk, const LaneLimits& limits) {
+  const std::int64_t point = chunk.taken++;
   s.zr[lane] = 0;
   s.zi[lane] = 0;
-  s.cr[lane] = task.c_real[point];
-  s.ci[lane] = task.c_imag[point];
+  s.cr[lane] = chunk.c_real[point];
+  s.ci[lane] = chunk.c_imag[point];
   // The first checkpoint is the orbit's own first state, z = 0.
   s.checkpoint_r[lane] = 0;
   s.checkpoint_i[lane] = 0;
   s.count[lane] = 0;
-  s.checkpoint_at[lane] = task.cycle_check_from;
+  s.checkpoint_at[lane] = limits.cycle_check_from;
   s.running[lane] = -1;
   s.point[lane] = point;
+  s.chunk[lane] = &chunk;
 }
 
 // An idle lane iterates z = 0, c = 0: quiet, and never finished.
@@ -76,6 +82,7 @@ void ClearLane(LaneState<kSlots>& s, int lane) {
   s.checkpoint_at[lane] = 0;
   s.running[lane] = 0;
   s.point[lane] = -1;
+  s.chunk[lane] = nullptr;
 }
 
 template <int kSlots>
@@ -90,6 +97,7 @@ void MoveLane(LaneState<kSlots>& s, int to, int from) {
   s.checkpoint_at[to] = s.checkpoint_at[from];
   s.running[to] = s.running[from];
   s.point[to] = s.point[from];
+  s.chunk[to] = s.chunk[from];
   ClearLane(s, from);
 }
 
@@ -107,27 +115,63 @@ int Compact(LaneState<kSlots>& s, int live) {
   return front;
 }
 
+// Takes the points of the feed one at a time, chunk after chunk.
+class PointQueue {
+ public:
+  explicit PointQueue(const PointFeed& feed) : feed_(feed) {}
+
+  // The chunk of the next point, its point not yet taken; nullptr once the feed is dry.
+  PointChunk* Front() {
+    if (chunk_ == nullptr && !dry_) {
+      chunk_ = feed_.next(feed_.context);
+      dry_ = chunk_ == nullptr;
+    }
+    return chunk_;
+  }
+
+  // Forgets the front chunk once every point of it is taken: from then on only its lanes know
+  // it, and the feed may reuse it as soon as it is finished.
+  void Took() {
+    if (chunk_->taken == chunk_->size) chunk_ = nullptr;
+  }
+
+ private:
+  const PointFeed& feed_;
+  PointChunk* chunk_ = nullptr;
+  bool dry_ = false;
+};
+
+template <int kSlots>
+bool StartNext(LaneState<kSlots>& s, int lane, PointQueue& queue, const LaneLimits& limits) {
+  PointChunk* chunk = queue.Front();
+  if (chunk == nullptr) return false;
+  StartLane(s, lane, *chunk, limits);
+  queue.Took();
+  return true;
+}
+
 template <class Target>
-void ComputeLanes(const RowTask& task, std::uint64_t& executed) {
+void ComputeFed(const PointFeed& feed, std::uint64_t& executed) {
   constexpr int kSlots = Target::kLanes * Target::kMaxVectors;
   LaneState<kSlots> s;
-  std::int64_t next = 0;
+  PointQueue queue(feed);
   int live = 0;
-  while (live < kSlots && next < task.size) StartLane(s, live++, next++, task);
+  while (live < kSlots && StartNext(s, live, queue, feed.limits)) ++live;
   for (int lane = live; lane < kSlots; ++lane) ClearLane(s, lane);
   std::uint64_t lane_blocks = 0;
-  while (live > 0) {
+  while (live > 0 && !feed.abandoned(feed.context)) {
     const int vectors = (live + Target::kLanes - 1) / Target::kLanes;
-    const RunResult run = Target::Run(vectors, s, task, live);
+    const RunResult run = Target::Run(vectors, s, feed.limits, live);
     lane_blocks += static_cast<std::uint64_t>(run.blocks) * static_cast<std::uint64_t>(live);
     bool idle = false;
     for (std::uint64_t bits = run.finished; bits != 0; bits &= bits - 1) {
       const int lane = __builtin_ctzll(bits);
+      PointChunk& chunk = *s.chunk[lane];
       const std::int64_t n = s.count[lane];
-      task.counts[s.point[lane]] = static_cast<std::int32_t>(n < task.cap ? n : task.cap);
-      if (next < task.size) {
-        StartLane(s, lane, next++, task);
-      } else {
+      chunk.counts[s.point[lane]] =
+          static_cast<std::int32_t>(n < feed.limits.cap ? n : feed.limits.cap);
+      if (--chunk.unfinished == 0) feed.finished(feed.context, chunk);
+      if (!StartNext(s, lane, queue, feed.limits)) {
         ClearLane(s, lane);
         idle = true;
       }

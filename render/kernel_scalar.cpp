@@ -11,7 +11,7 @@ struct Scalar {
   static constexpr int kMaxVectors = 4;
   using State = LaneState<kLanes * kMaxVectors>;
 
-  static RunResult Run(int vectors, State& s, const RowTask& task, int live);
+  static RunResult Run(int vectors, State& s, const LaneLimits& limits, int live);
 
   static constexpr int kGroup = 4;
   static std::uint64_t RunGroup(const RowTask& task, std::int64_t first, int held);
@@ -33,8 +33,8 @@ inline void Step(Orbit& o) {
 }
 
 template <int V>
-RunResult RunOrbits(Scalar::State& s, const RowTask& task, int live) {
-  const std::int64_t cap = task.cap;
+RunResult RunOrbits(Scalar::State& s, const LaneLimits& limits, int live) {
+  const std::int64_t cap = limits.cap;
   Orbit orbits[V];
 #pragma GCC unroll 4
   for (int v = 0; v < V; ++v) {
@@ -49,11 +49,11 @@ RunResult RunOrbits(Scalar::State& s, const RowTask& task, int live) {
                  s.running[v] != 0 ? 1 : 0};
   }
   RunResult result;
-  while (result.finished == 0) {
+  while (result.finished == 0 && result.blocks < kMaxBlocksPerRun) {
     bool checking = false;
 #pragma GCC unroll 4
     for (int v = 0; v < V; ++v)
-      checking |= orbits[v].running && orbits[v].count >= task.cycle_check_from;
+      checking |= orbits[v].running && orbits[v].count >= limits.cycle_check_from;
     if (checking) {
 #pragma GCC unroll 8
       for (int i = 0; i < kBlock; ++i) {
@@ -104,16 +104,16 @@ RunResult RunOrbits(Scalar::State& s, const RowTask& task, int live) {
   return result;
 }
 
-RunResult Scalar::Run(int vectors, State& s, const RowTask& task, int live) {
+RunResult Scalar::Run(int vectors, State& s, const LaneLimits& limits, int live) {
   switch (vectors) {
     case 1:
-      return RunOrbits<1>(s, task, live);
+      return RunOrbits<1>(s, limits, live);
     case 2:
-      return RunOrbits<2>(s, task, live);
+      return RunOrbits<2>(s, limits, live);
     case 3:
-      return RunOrbits<3>(s, task, live);
+      return RunOrbits<3>(s, limits, live);
     default:
-      return RunOrbits<4>(s, task, live);
+      return RunOrbits<4>(s, limits, live);
   }
 }
 
@@ -156,8 +156,8 @@ void ComputeGroupsScalar(const RowTask& task, std::uint64_t& executed) {
   ComputeGroups<Scalar>(task, executed);
 }
 
-void ComputeRowScalarLanes(const RowTask& task, std::uint64_t& executed) {
-  ComputeLanes<Scalar>(task, executed);
+void ComputeFedScalar(const PointFeed& feed, std::uint64_t& executed) {
+  ComputeFed<Scalar>(feed, executed);
 }
 
 }  // namespace fractal::kernel_detail

@@ -4,10 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cfenv>
 
-#include "render/escape_time.h"
-#include "render/kernel.h"
 #include "render/view_steps.h"
 
 namespace fractal {
@@ -58,23 +55,48 @@ RowCounts ThreadedRowSource::Row(int row) {
   return {std::span(counts_).subspan(row * columns_, columns_), fault_[row] != 0};
 }
 
-bool ThreadedRowSource::TakeTask(Task& task) {
+// One worker's feed: the rows of one view, abandoned once another view begins.
+class ThreadedRowSource::WorkerFeed final : public RowFeed {
+ public:
+  WorkerFeed(ThreadedRowSource& source, std::uint64_t view) : source_(source), view_(view) {}
+  Rows Take() override { return source_.TakeRows(view_); }
+  void Finished(Rows rows, std::span<const std::int32_t> counts, bool fault) override {
+    source_.Finish(view_, rows, counts, fault);
+  }
+  bool Abandoned() override { return source_.Abandoned(view_); }
+
+ private:
+  ThreadedRowSource& source_;
+  const std::uint64_t view_;
+};
+
+bool ThreadedRowSource::AwaitView(std::uint64_t& view, EscapeParams& params) {
   std::unique_lock lock(mutex_);
   const int rows = static_cast<int>(done_.size());
   task_ready_.wait(lock, [&] { return stopping_ || (begun_ && next_row_ < rows); });
   if (stopping_) return false;
-  task = {view_, next_row_, std::min(rows_per_task_, rows - next_row_), params_};
-  next_row_ += task.rows;
+  view = view_;
+  params = params_;
   return true;
 }
 
-void ThreadedRowSource::Finish(const Task& task, const std::vector<std::int32_t>& counts,
-                               bool fault) {
+RowFeed::Rows ThreadedRowSource::TakeRows(std::uint64_t view) {
+  std::lock_guard lock(mutex_);
+  const int rows = static_cast<int>(done_.size());
+  if (stopping_ || view != view_ || next_row_ >= rows) return {};
+  const RowFeed::Rows taken{static_cast<std::size_t>(next_row_),
+                            static_cast<std::size_t>(std::min(rows_per_task_, rows - next_row_))};
+  next_row_ += static_cast<int>(taken.count);
+  return taken;
+}
+
+void ThreadedRowSource::Finish(std::uint64_t view, RowFeed::Rows rows,
+                               std::span<const std::int32_t> counts, bool fault) {
   {
     std::lock_guard lock(mutex_);
-    if (task.view != view_) return;  // a newer view has begun; these rows are not wanted
-    std::copy(counts.begin(), counts.end(), counts_.begin() + task.first_row * columns_);
-    for (int row = task.first_row; row < task.first_row + task.rows; ++row) {
+    if (view != view_) return;  // a newer view has begun; these rows are not wanted
+    std::copy(counts.begin(), counts.end(), counts_.begin() + rows.first * columns_);
+    for (std::size_t row = rows.first; row < rows.first + rows.count; ++row) {
       fault_[row] = fault;
       done_[row] = 1;
     }
@@ -82,19 +104,19 @@ void ThreadedRowSource::Finish(const Task& task, const std::vector<std::int32_t>
   row_done_.notify_all();
 }
 
+bool ThreadedRowSource::Abandoned(std::uint64_t view) const {
+  return stopping_.load(std::memory_order_relaxed) || view_.load(std::memory_order_relaxed) != view;
+}
+
 void ThreadedRowSource::Work() {
   // The window thread must get a core the moment an event needs it, even while the workers keep
   // every core busy: the workers yield to it.
   setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNiceness);
-  std::vector<std::int32_t> counts;
-  Task task{};
-  while (TakeTask(task)) {
-    counts.resize(task.rows * columns_);
-    // Floating-point flags are per thread: rows are checked on the thread that computed them.
-    std::feclearexcept(FE_ALL_EXCEPT);
-    ComputeRows(task.params, RowSteps().subspan(task.first_row, task.rows), ColumnSteps(), counts);
-    const bool fault = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW) != 0;
-    Finish(task, counts, fault);
+  std::uint64_t view = 0;
+  EscapeParams params;
+  while (AwaitView(view, params)) {
+    WorkerFeed feed(*this, view);
+    ComputeFed(params, RowSteps(), ColumnSteps(), feed);
   }
 }
 

@@ -1,17 +1,20 @@
 // Computes the rows of the current view ahead of the drawing, on worker threads.
 //
-// Workers take rows in the order the drawing sets them, a few consecutive rows at a time (the
-// kernel keeps its vector lanes busier across rows than within one), so the rows the window
-// thread needs next are always the oldest in flight. Beginning
-// a new view drops every row of the old one: a worker still busy with old rows discards its result.
+// Workers take rows in the order the drawing sets them, a few consecutive rows at a time, and
+// feed them to the kernel as its lanes free up, so the rows the window thread needs next are
+// always the oldest in flight and a few slow points never leave a core idle. Beginning a new
+// view drops every row of the old one: workers abandon the old rows within a fraction of a
+// millisecond, and results that still arrive are discarded.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "render/kernel.h"
 #include "render/row_source.h"
 
 namespace fractal {
@@ -30,23 +33,23 @@ class ThreadedRowSource final : public RowSource {
   RowCounts Row(int row) override;
 
  private:
-  struct Task {
-    std::uint64_t view;
-    int first_row;
-    int rows;
-    EscapeParams params;
-  };
+  class WorkerFeed;
 
   void Work();
-  bool TakeTask(Task& task);
-  void Finish(const Task& task, const std::vector<std::int32_t>& counts, bool fault);
+  // Waits for a view with rows left to compute; false once the source is stopping.
+  bool AwaitView(std::uint64_t& view, EscapeParams& params);
+  RowFeed::Rows TakeRows(std::uint64_t view);
+  void Finish(std::uint64_t view, RowFeed::Rows rows, std::span<const std::int32_t> counts,
+              bool fault);
+  bool Abandoned(std::uint64_t view) const;
 
   std::mutex mutex_;
   std::condition_variable task_ready_;
   std::condition_variable row_done_;
-  bool stopping_ = false;
+  // Written under the lock; workers also read them without it, to abandon their rows soon.
+  std::atomic<bool> stopping_{false};
+  std::atomic<std::uint64_t> view_{0};  // which Begin the rows belong to
   bool begun_ = false;
-  std::uint64_t view_ = 0;  // which Begin the rows belong to
   EscapeParams params_;
   const int rows_per_task_;
   const std::size_t columns_;
