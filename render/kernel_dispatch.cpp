@@ -136,7 +136,8 @@ class Feeder {
   int PlainFaults() const { return plain_faults_; }
   std::uint64_t& Executed() { return executed_; }
 
-  ~Feeder() { AddStats(rows_, points_, executed_); }
+  // Iterations of lanes whose rows were abandoned.
+  ~Feeder() { AddStats(0, 0, executed_ - reported_executed_); }
 
  private:
   // The rows as a chunk for the lanes, or nullptr if the lanes cannot take them.
@@ -187,9 +188,10 @@ class Feeder {
     Report(rows, plain_counts_, faults != 0);
   }
 
+  // The stats go first: once the feed has the rows, the work that gave them is in the stats.
   void Report(RowFeed::Rows rows, std::span<const std::int32_t> counts, bool fault) {
-    rows_ += rows.count;
-    points_ += counts.size();
+    AddStats(rows.count, counts.size(), executed_ - reported_executed_);
+    reported_executed_ = executed_;
     feed_.Finished(rows, counts, fault);
   }
 
@@ -203,9 +205,8 @@ class Feeder {
   std::vector<Batch*> free_;
   std::vector<std::int32_t> plain_counts_;
   int plain_faults_ = 0;
-  std::uint64_t rows_ = 0;
-  std::uint64_t points_ = 0;
   std::uint64_t executed_ = 0;
+  std::uint64_t reported_executed_ = 0;
 };
 
 void RunLanes(const EscapeParams& params, Feeder& feeder) {

@@ -158,11 +158,11 @@ void ComputeFed(const PointFeed& feed, std::uint64_t& executed) {
   int live = 0;
   while (live < kSlots && StartNext(s, live, queue, feed.limits)) ++live;
   for (int lane = live; lane < kSlots; ++lane) ClearLane(s, lane);
-  std::uint64_t lane_blocks = 0;
   while (live > 0 && !feed.abandoned(feed.context)) {
     const int vectors = (live + Target::kLanes - 1) / Target::kLanes;
     const RunResult run = Target::Run(vectors, s, feed.limits, live);
-    lane_blocks += static_cast<std::uint64_t>(run.blocks) * static_cast<std::uint64_t>(live);
+    // Added before any chunk is reported finished, so whoever waits for the chunk sees them.
+    executed += static_cast<std::uint64_t>(run.blocks) * static_cast<std::uint64_t>(live) * kBlock;
     bool idle = false;
     for (std::uint64_t bits = run.finished; bits != 0; bits &= bits - 1) {
       const int lane = __builtin_ctzll(bits);
@@ -178,7 +178,6 @@ void ComputeFed(const PointFeed& feed, std::uint64_t& executed) {
     }
     if (idle) live = Compact(s, live);
   }
-  executed += lane_blocks * kBlock;
 }
 
 // Small caps: groups of Target::kGroup consecutive points, each run by Target::RunGroup from
