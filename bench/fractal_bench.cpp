@@ -146,13 +146,14 @@ void Run() {
   std::printf(
       "whole 400x400 drawings, each side through its own in-memory window; literal = "
       "LiteralDrawing (est. = estimated, not run)\n\n");
-  std::printf("%-40s %9s %10s %12s %10s %10s %10s %8s %8s %7s %7s %7s %7s %5s\n", "view", "zoom",
-              "cap", "literal s", "kernel ms", "1T ms", "NT ms", "1T x", "NT x", "1T cnt", "1T exe",
-              "NT cnt", "NT exe", "same");
-  std::printf("%-40s %9s %10s %12s %10s %10s %10s %8s %8s %7s %7s %7s %7s %5s\n", "", "", "", "",
-              "", "", "", "", "", "G it/s", "G it/s", "G it/s", "G it/s", "");
+  std::printf("%-40s %9s %10s %12s %10s %10s %10s %10s %8s %8s %8s %7s %7s %7s %7s %5s\n", "view",
+              "zoom", "cap", "literal s", "bare s", "kernel ms", "1T ms", "NT ms", "1T x", "NT x",
+              "NT bare", "1T cnt", "1T exe", "NT cnt", "NT exe", "same");
+  std::printf("%-40s %9s %10s %12s %10s %10s %10s %10s %8s %8s %8s %7s %7s %7s %7s %5s\n", "", "",
+              "", "", "", "", "", "", "", "", "x", "G it/s", "G it/s", "G it/s", "G it/s", "");
 
   double literal_ns_per_iteration = 0;  // measured on the first views
+  double bare_ns_per_iteration = 0;
   for (const Case& c : cases) {
     SetCycleDetection(c.cycle_detection);
     const Work work = KernelPass(c.view);
@@ -164,7 +165,9 @@ void Run() {
     const double points = static_cast<double>(RowSteps().size() * ColumnSteps().size());
     const double estimate = literal_ns_per_iteration * 1e-9 * (work.counted + points);
     std::string literal_text;
+    std::string bare_text;
     double literal = 0;
+    double bare = 0;
     bool same = false;
     bool ran_literal = false;
     if (literal_ns_per_iteration == 0 || estimate < kLiteralLimitSeconds) {
@@ -174,27 +177,38 @@ void Run() {
       same = SameSurface(literal_window.Surface(), serial.Surface()) &&
              SameSurface(literal_window.Surface(), threaded.Surface());
       literal_text = Fixed(literal, 3);
+      const Clock::time_point t = Clock::now();
+      const std::vector<Colour> picture = testing::ReferencePicture(c.view);
+      bare = Seconds(t);
+      same = same && SameSurface(picture, serial.Surface());
+      bare_ns_per_iteration = std::max(bare_ns_per_iteration, bare * 1e9 / (work.counted + points));
+      bare_text = Fixed(bare, 3);
       ran_literal = true;
     } else {
       literal = estimate;
       literal_text = "est. " + Fixed(estimate, 0);
+      bare = bare_ns_per_iteration * 1e-9 * (work.counted + points);
+      bare_text = "est. " + Fixed(bare, 0);
     }
     std::printf(
-        "%-40s %9d %10d %12s %10s %10s %10s %8s %8s %7s %7s %7s %7s %5s\n", c.name.c_str(),
-        c.view.Zoom, 16 * c.view.Zoom, literal_text.c_str(),
+        "%-40s %9d %10d %12s %10s %10s %10s %10s %8s %8s %8s %7s %7s %7s %7s %5s\n", c.name.c_str(),
+        c.view.Zoom, 16 * c.view.Zoom, literal_text.c_str(), bare_text.c_str(),
         Fixed(work.kernel_seconds * 1e3, 2).c_str(), Fixed(t1 * 1e3, 2).c_str(),
         Fixed(tn * 1e3, 2).c_str(), Fixed(literal / t1, 0).c_str(), Fixed(literal / tn, 0).c_str(),
-        Fixed(work.counted / t1 * 1e-9, 2).c_str(), Fixed(work.executed / t1 * 1e-9, 2).c_str(),
-        Fixed(work.counted / tn * 1e-9, 2).c_str(), Fixed(work.executed / tn * 1e-9, 2).c_str(),
-        ran_literal ? (same ? "yes" : "NO") : "-");
+        Fixed(bare / tn, 0).c_str(), Fixed(work.counted / t1 * 1e-9, 2).c_str(),
+        Fixed(work.executed / t1 * 1e-9, 2).c_str(), Fixed(work.counted / tn * 1e-9, 2).c_str(),
+        Fixed(work.executed / tn * 1e-9, 2).c_str(), ran_literal ? (same ? "yes" : "NO") : "-");
     std::fflush(stdout);
   }
   std::printf(
       "\nliteral s: the drawing routine as written, every point through SetPoint, the "
-      "floating-point status tested after every\nexpression, integer steps checked. kernel ms: "
+      "floating-point status tested after every\nexpression, integer steps checked. bare s: the "
+      "same\narithmetic alone (ReferencePicture: no window, no status tests), "
+      "once. kernel ms: "
       "every row through ComputeRow on one thread, no window. 1T/NT: whole drawing\nthrough "
       "Form1, serial rows / %d worker threads. x: literal time over fast time, whole drawing "
-      "against whole drawing.\ncnt: the sum of counts (as the literal routine iterates) per "
+      "against whole drawing;\nNT bare x: bare time over NT time. cnt: the sum of counts (as the "
+      "literal routine iterates) per "
       "second; exe: iterations the kernel ran per second.\nsame: the literal window's surface "
       "equals both fast windows', pixel for pixel.\n",
       threads);
