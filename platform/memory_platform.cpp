@@ -16,25 +16,6 @@ struct ProcessEnded {
   int status;
 };
 
-// Puts each point that lies on the surface onto it, in order. A drawing sets a row of points at
-// one height, so the row's pixel is found once for each run of points at the same height.
-void PaintPoints(std::span<const SurfacePoint> points, std::span<Colour> surface, int width,
-                 int height) {
-  float run_y = std::numeric_limits<float>::quiet_NaN();  // equal to no height
-  std::optional<std::size_t> row;
-  for (const SurfacePoint& point : points) {
-    // Heights that compare equal (0 and -0 among them) land on the same row.
-    if (!(point.y == run_y)) {
-      run_y = point.y;
-      row = PixelOnAxis(point.y, height);
-    }
-    if (!row) continue;
-    if (const auto column = PixelOnAxis(point.x, width)) {
-      surface[*row * static_cast<std::size_t>(width) + *column] = point.colour;
-    }
-  }
-}
-
 }  // namespace
 
 MemoryPlatform::MemoryPlatform(const FormDesign& design)
@@ -136,7 +117,7 @@ std::size_t MemoryPlatform::SetPoints(std::span<const SurfacePoint> points) {
   const std::size_t set = std::min(points.size(), PointsBeforeFailure());
   calls_[static_cast<std::size_t>(WindowCall::kSetPoint)] += static_cast<int>(set);
   if (record_points_) points_.insert(points_.end(), points.begin(), points.begin() + set);
-  PaintPoints(points.first(set), surface_, width_, height_);
+  PaintPoints(points.first(set), std::span(surface_), width_, height_, [](Colour c) { return c; });
   if (set == points.size()) return set;
   (void)Succeeds(WindowCall::kSetPoint);  // counts the failing call
   return set;

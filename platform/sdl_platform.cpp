@@ -21,11 +21,16 @@ namespace {
 constexpr Uint32 kPresentIntervalMs = 16;
 constexpr char kMessageTitle[] = "Fractal viewer";
 
+// The framebuffer's format, the one X servers of 24-bit depth give a window: presenting a frame
+// is then a plain copy. (Drawing straight into the window's surface, shared with the X server,
+// was measured slower: its memory is not kept in this core's cache.)
+constexpr Uint32 kPixelFormat = SDL_PIXELFORMAT_RGB888;
+
 Uint32 ToPixel(Colour colour) {
   const Uint32 red = colour & 0xFF;
   const Uint32 green = (colour >> 8) & 0xFF;
   const Uint32 blue = (colour >> 16) & 0xFF;
-  return 0xFF000000u | red << 16 | green << 8 | blue;
+  return red << 16 | green << 8 | blue;
 }
 
 std::int16_t ButtonsOf(Uint32 state) {
@@ -74,6 +79,7 @@ class SdlPlatform final : public Platform {
   std::vector<Uint32> framebuffer_;
   std::unique_ptr<FormEvents> form_;
   void MarkDirty();
+  void TouchFramebuffer();
 
   bool dirty_ = true;
   Uint32 dirty_since_ = 0;  // when the framebuffer first changed after the last frame
@@ -141,9 +147,8 @@ std::optional<FormEvent> SdlPlatform::Translate(const SDL_Event& event) {
 void SdlPlatform::Present() {
   SDL_Surface* target = SDL_GetWindowSurface(window_);
   if (target == nullptr) return;
-  SDL_Surface* source =
-      SDL_CreateRGBSurfaceWithFormatFrom(framebuffer_.data(), design_.width, design_.height, 32,
-                                         design_.width * 4, SDL_PIXELFORMAT_ARGB8888);
+  SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(
+      framebuffer_.data(), design_.width, design_.height, 32, design_.width * 4, kPixelFormat);
   if (source != nullptr) {
     SDL_BlitSurface(source, nullptr, target, nullptr);
     SDL_FreeSurface(source);
@@ -156,6 +161,15 @@ void SdlPlatform::PresentIfDue() {
   if (dirty_ && SDL_GetTicks() - dirty_since_ >= kPresentIntervalMs) Present();
 }
 
+// A fresh zero-filled framebuffer may still be the system's shared page of zeros; the first
+// write to each page would then fault, one every few rows of the first drawing. Each page is
+// written once now instead, keeping what it holds.
+void SdlPlatform::TouchFramebuffer() {
+  constexpr std::size_t kPixelsPerPage = 4096 / sizeof(Uint32);
+  volatile Uint32* pixels = framebuffer_.data();
+  for (std::size_t i = 0; i < framebuffer_.size(); i += kPixelsPerPage) pixels[i] = pixels[i];
+}
+
 void SdlPlatform::MarkDirty() {
   if (dirty_) return;
   dirty_ = true;
@@ -163,6 +177,8 @@ void SdlPlatform::MarkDirty() {
 }
 
 bool SdlPlatform::SetCaption(std::string_view text) {
+  // The title and the picture change together: "Ready." appears with the finished picture.
+  if (dirty_) Present();
   const std::string caption(text);
   SDL_SetWindowTitle(window_, caption.c_str());
   return true;
@@ -188,8 +204,15 @@ bool SdlPlatform::ReadSurfaceHeight(float& height) {
 }
 
 bool SdlPlatform::Show() {
+  TouchFramebuffer();
   SDL_ShowWindow(window_);
-  MarkDirty();
+  // A window appears painted with its background, not with whatever the screen held, and the
+  // first frame, which costs the most, is not left to the first drawing.
+  Present();
+  // The burst of events a new window gets (mapping, focus, exposure) is read now, into SDL's
+  // queue, where PumpEvents finds it as it would have.
+  SDL_PumpEvents();
+  last_read_ = SDL_GetTicks();
   return true;
 }
 
@@ -202,7 +225,9 @@ bool SdlPlatform::SetPoint(const SurfacePoint& point) {
 }
 
 std::size_t SdlPlatform::SetPoints(std::span<const SurfacePoint> points) {
-  for (const SurfacePoint& point : points) (void)SetPoint(point);
+  if (PaintPoints(points, std::span(framebuffer_), design_.width, design_.height, ToPixel) > 0) {
+    MarkDirty();
+  }
   return points.size();
 }
 
