@@ -11,11 +11,14 @@
 #include "render/kernel.h"
 #include "render/view_steps.h"
 #include "tests/click_views.h"
+#include "tests/kernel_testing.h"
 
 namespace fractal {
 namespace {
 
 using testing::Dive;
+using testing::SupportedTargets;
+using testing::TargetName;
 
 // Hands out the rows of `ys` in batches whose sizes cycle through `sizes`, and keeps what comes
 // back, row by row.
@@ -74,18 +77,8 @@ class KernelFeedTest : public ::testing::TestWithParam<KernelTarget> {
   void TearDown() override { ForceKernelTarget(std::nullopt); }
 };
 
-std::vector<KernelTarget> SupportedTargets() {
-  std::vector<KernelTarget> targets;
-  for (KernelTarget t : {KernelTarget::kScalar, KernelTarget::kAvx2, KernelTarget::kAvx512}) {
-    if (KernelTargetSupported(t)) targets.push_back(t);
-  }
-  return targets;
-}
-
 INSTANTIATE_TEST_SUITE_P(Targets, KernelFeedTest, ::testing::ValuesIn(SupportedTargets()),
-                         [](const auto& info) {
-                           return std::string(KernelTargetName(info.param));
-                         });
+                         TargetName);
 
 // Small caps run fixed groups, larger ones the lane scheduler, whose batches may finish out of
 // order; either way each row comes back once, with the counts it has on its own.

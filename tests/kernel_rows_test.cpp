@@ -14,12 +14,16 @@
 #include "render/kernel.h"
 #include "render/view_steps.h"
 #include "tests/click_views.h"
+#include "tests/kernel_testing.h"
 
 namespace fractal {
 namespace {
 
 using testing::CentreClicks;
 using testing::Dive;
+using testing::PlainCount;
+using testing::SupportedTargets;
+using testing::TargetName;
 
 // Unoptimised and sanitizer builds let the plain loop give up sooner, and look at fewer deep rows.
 #if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
@@ -40,23 +44,6 @@ constexpr int kWindow = 4;
 #endif
 
 constexpr int kFaults = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
-
-// EscapeCount's loop, giving up (nullopt) after `budget` iterations.
-std::optional<std::int32_t> PlainCount(double cr, double ci, std::int32_t cap,
-                                       std::int64_t budget) {
-  if (cap <= budget) return EscapeCount(cr, ci, cap);
-  double zr = 0;
-  double zi = 0;
-  for (std::int32_t n = 0; n < budget; ++n) {
-    const double zr2 = zr * zr;
-    const double zi2 = zi * zi;
-    if (zr2 + zi2 >= 4.0) return n;
-    const double t = (zr2 - zi2) + cr;
-    zi = ci + (2 * zr) * zi;
-    zr = t;
-  }
-  return std::nullopt;
-}
 
 // Rows [first, first + rows) of a view at columns `xs`, through ComputeRows `batch` rows at a time.
 std::vector<std::int32_t> Batched(const EscapeParams& params, int first, int rows, int batch,
@@ -104,18 +91,6 @@ class KernelRowsTest : public ::testing::TestWithParam<KernelTarget> {
     }
   }
 };
-
-std::string TargetName(const ::testing::TestParamInfo<KernelTarget>& info) {
-  return KernelTargetName(info.param);
-}
-
-std::vector<KernelTarget> SupportedTargets() {
-  std::vector<KernelTarget> targets;
-  for (KernelTarget t : {KernelTarget::kScalar, KernelTarget::kAvx2, KernelTarget::kAvx512}) {
-    if (KernelTargetSupported(t)) targets.push_back(t);
-  }
-  return targets;
-}
 
 INSTANTIATE_TEST_SUITE_P(Targets, KernelRowsTest, ::testing::ValuesIn(SupportedTargets()),
                          TargetName);

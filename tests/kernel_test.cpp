@@ -15,6 +15,7 @@
 #include "render/escape_time.h"
 #include "render/view_steps.h"
 #include "tests/click_views.h"
+#include "tests/kernel_testing.h"
 #include "tests/reference_drawing.h"
 #include "view/view_state.h"
 
@@ -38,32 +39,9 @@ constexpr int kSampleScale = 1;
 using testing::CentreClicks;
 using testing::ClickAt;
 using testing::Dive;
-
-// EscapeCount's loop, giving up after `budget` iterations (nullopt) so that deep interior points
-// do not take a billion steps each.
-std::optional<std::int32_t> PlainCount(double cr, double ci, std::int32_t cap,
-                                       std::int64_t budget) {
-  if (cap <= budget) return EscapeCount(cr, ci, cap);
-  double zr = 0;
-  double zi = 0;
-  for (std::int32_t n = 0; n < budget; ++n) {
-    const double zr2 = zr * zr;
-    const double zi2 = zi * zi;
-    if (zr2 + zi2 >= 4.0) return n;
-    const double t = (zr2 - zi2) + cr;
-    zi = ci + (2 * zr) * zi;
-    zr = t;
-  }
-  return std::nullopt;
-}
-
-std::vector<KernelTarget> SupportedTargets() {
-  std::vector<KernelTarget> targets;
-  for (KernelTarget t : {KernelTarget::kScalar, KernelTarget::kAvx2, KernelTarget::kAvx512}) {
-    if (KernelTargetSupported(t)) targets.push_back(t);
-  }
-  return targets;
-}
+using testing::PlainCount;
+using testing::SupportedTargets;
+using testing::TargetName;
 
 std::vector<std::int32_t> KernelRow(const EscapeParams& params, double y,
                                     std::span<const double> xs) {
@@ -152,10 +130,6 @@ class KernelTargetTest : public ::testing::TestWithParam<KernelTarget> {
     SetCycleDetection(true);
   }
 };
-
-std::string TargetName(const ::testing::TestParamInfo<KernelTarget>& info) {
-  return KernelTargetName(info.param);
-}
 
 INSTANTIATE_TEST_SUITE_P(Targets, KernelTargetTest, ::testing::ValuesIn(SupportedTargets()),
                          TargetName);
