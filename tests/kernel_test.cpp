@@ -217,51 +217,11 @@ TEST_P(KernelTargetTest, AnEmptyRowIsFine) {
   EXPECT_TRUE(counts.empty());
 }
 
-// A click position: anywhere on the surface, often on its edges.
-float RandomPosition(std::mt19937& random) {
-  const int pick = std::uniform_int_distribution<int>(0, 9)(random);
-  if (pick == 0) return 0;
-  if (pick == 1) return 399;
-  return static_cast<float>(std::uniform_int_distribution<int>(0, 399)(random));
-}
-
-// Random click sequences, half of them steered toward the boundary of the set (each click at
-// the slowest-escaping of a few random pixels), so that deep views are not all empty.
-ViewState RandomView(std::mt19937& random) {
-  ViewState view = testing::InitialView();
-  const int clicks = std::uniform_int_distribution<int>(0, kMaxRandomClicks)(random);
-  const bool steer = std::uniform_int_distribution<int>(0, 1)(random) == 1;
-  for (int i = 0; i < clicks; ++i) {
-    float column = RandomPosition(random);
-    float row = RandomPosition(random);
-    if (steer) {
-      const EscapeParams params = MakeEscapeParams(view);
-      std::int32_t best = -1;
-      for (int tries = 0; tries < 16; ++tries) {
-        const float c = RandomPosition(random);
-        const float r = RandomPosition(random);
-        const double x = (c - 200) / 100.0;
-        const double y = (r - 200) / 100.0;
-        const double xs[] = {x};
-        std::int32_t n = 0;
-        ComputeRow(params, y, xs, std::span<std::int32_t>(&n, 1));
-        if (n < params.cap && n > best) {
-          best = n;
-          column = c;
-          row = r;
-        }
-      }
-    }
-    ClickAt(view, column, row);
-  }
-  return view;
-}
-
 TEST(KernelAllTargets, RandomViews) {
   std::mt19937 random(20261208);
   std::int64_t compared = 0;
   for (int v = 0; v < kRandomViews; ++v) {
-    const ViewState view = RandomView(random);
+    const ViewState view = testing::RandomView(random, kMaxRandomClicks);
     const int last = static_cast<int>(RowSteps().size()) - 1;
     const int row = std::uniform_int_distribution<int>(0, last)(random);
     std::vector<int> rows{row};

@@ -1,16 +1,19 @@
-// What the kernel tests share: the targets this CPU runs, their names as test names, and the
-// plain escape loop with a budget.
+// What the kernel tests share: the targets this CPU runs, their names as test names, the plain
+// escape loop with a budget, and random click sequences.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <optional>
+#include <random>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "render/escape_time.h"
 #include "render/kernel.h"
+#include "tests/click_views.h"
 
 namespace fractal::testing {
 
@@ -42,6 +45,45 @@ inline std::optional<std::int32_t> PlainCount(double cr, double ci, std::int32_t
     zr = t;
   }
   return std::nullopt;
+}
+
+// A click position: anywhere on the surface, often on its edges.
+inline float RandomPosition(std::mt19937& random) {
+  const int pick = std::uniform_int_distribution<int>(0, 9)(random);
+  if (pick == 0) return 0;
+  if (pick == 1) return 399;
+  return static_cast<float>(std::uniform_int_distribution<int>(0, 399)(random));
+}
+
+// Up to `max_clicks` random clicks from the initial view, half of the sequences steered toward
+// the boundary of the set (each click at the slowest-escaping of a few random pixels), so that
+// deep views are not all empty.
+inline ViewState RandomView(std::mt19937& random, int max_clicks) {
+  ViewState view = InitialView();
+  const int clicks = std::uniform_int_distribution<int>(0, max_clicks)(random);
+  const bool steer = std::uniform_int_distribution<int>(0, 1)(random) == 1;
+  for (int i = 0; i < clicks; ++i) {
+    float column = RandomPosition(random);
+    float row = RandomPosition(random);
+    if (steer) {
+      const EscapeParams params = MakeEscapeParams(view);
+      std::int32_t best = -1;
+      for (int tries = 0; tries < 16; ++tries) {
+        const float c = RandomPosition(random);
+        const float r = RandomPosition(random);
+        const double xs[] = {(c - 200) / 100.0};
+        std::int32_t n = 0;
+        ComputeRow(params, (r - 200) / 100.0, xs, std::span<std::int32_t>(&n, 1));
+        if (n < params.cap && n > best) {
+          best = n;
+          column = c;
+          row = r;
+        }
+      }
+    }
+    ClickAt(view, column, row);
+  }
+  return view;
 }
 
 }  // namespace fractal::testing

@@ -1,0 +1,106 @@
+// Whole pictures of many random views: every target, SIMD off among them, on the window's
+// thread and on worker threads, gives the same count at every one of the 160,000 points, and on
+// shallow views the plain loop's count.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "render/escape_time.h"
+#include "render/kernel.h"
+#include "render/threaded_row_source.h"
+#include "render/view_steps.h"
+#include "tests/kernel_testing.h"
+
+namespace fractal {
+namespace {
+
+// Up to 8 clicks, so that a thousand views take about a minute: deeper views, whose points take
+// up to millions of steps, are checked on sampled rows by the kernel tests.
+constexpr int kMaxClicks = 8;
+// The plain loop is run at every point of views up to this cap.
+constexpr std::int32_t kPlainCapLimit = 256;
+#if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
+constexpr int kViews = 1000;
+#else
+constexpr int kViews = 60;
+#endif
+
+std::vector<std::int32_t> SerialCounts(const EscapeParams& params) {
+  std::vector<std::int32_t> counts(RowSteps().size() * ColumnSteps().size());
+  ComputeRows(params, RowSteps(), ColumnSteps(), counts);
+  return counts;
+}
+
+std::vector<std::int32_t> ThreadedCounts(ThreadedRowSource& rows, const EscapeParams& params) {
+  std::vector<std::int32_t> counts;
+  rows.Begin(params);
+  for (int row = 0; row < static_cast<int>(RowSteps().size()); ++row) {
+    while (!rows.WaitForRow(row, std::chrono::milliseconds(100))) {
+    }
+    const RowCounts got = rows.Row(row);
+    EXPECT_FALSE(got.floating_point_fault) << "row " << row;
+    counts.insert(counts.end(), got.counts.begin(), got.counts.end());
+  }
+  return counts;
+}
+
+std::vector<std::int32_t> PlainCounts(const EscapeParams& params) {
+  std::vector<std::int32_t> counts;
+  for (double y : RowSteps()) {
+    for (double x : ColumnSteps()) {
+      counts.push_back(EscapeCount((x + params.offset_x) * params.scale,
+                                   (y + params.offset_y) * params.scale, params.cap));
+    }
+  }
+  return counts;
+}
+
+// The first point where `got` differs from `expected`, as text; empty if none does.
+std::string FirstDifference(const std::vector<std::int32_t>& expected,
+                            const std::vector<std::int32_t>& got) {
+  if (got.size() != expected.size()) return "sizes differ";
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    if (got[i] == expected[i]) continue;
+    return "row " + std::to_string(i / ColumnSteps().size()) + " column " +
+           std::to_string(i % ColumnSteps().size()) + ": " + std::to_string(got[i]) +
+           ", expected " + std::to_string(expected[i]);
+  }
+  return "";
+}
+
+TEST(WholeViews, EveryTargetAndThreadCountGivesTheSameCounts) {
+  std::mt19937 random(20261209);
+  // An odd number of rows a task, so tasks straddle the views' row blocks differently.
+  ThreadedRowSource threaded(3, 5);
+  int plain_views = 0;
+  for (int v = 0; v < kViews; ++v) {
+    const ViewState view = testing::RandomView(random, kMaxClicks);
+    const EscapeParams params = MakeEscapeParams(view);
+    const std::string what = "view " + std::to_string(v) + " zoom " + std::to_string(view.Zoom);
+    ForceKernelTarget(KernelTarget::kScalar);
+    std::vector<std::int32_t> expected = SerialCounts(params);
+    if (params.cap <= kPlainCapLimit) {
+      const std::string plain = FirstDifference(PlainCounts(params), expected);
+      ASSERT_EQ(plain, "") << what << ", scalar against the plain loop";
+      ++plain_views;
+    }
+    for (KernelTarget target : testing::SupportedTargets()) {
+      ForceKernelTarget(target);
+      const std::string name = KernelTargetName(target);
+      if (target != KernelTarget::kScalar) {
+        ASSERT_EQ(FirstDifference(expected, SerialCounts(params)), "") << what << ", " << name;
+      }
+      ASSERT_EQ(FirstDifference(expected, ThreadedCounts(threaded, params)), "")
+          << what << ", " << name << " on 3 threads";
+    }
+  }
+  ForceKernelTarget(std::nullopt);
+  EXPECT_GT(plain_views, kViews / 5);
+}
+
+}  // namespace
+}  // namespace fractal
