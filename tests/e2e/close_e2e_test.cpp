@@ -2,8 +2,11 @@
 // process at once with status 0.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "tests/e2e/e2e_fixture.h"
 
@@ -61,9 +64,16 @@ TEST_F(CloseBox, EndsTheIdleViewer) {
   CloseAndExpectCleanExit();
 }
 
+// Sent the moment the window is mapped: the request waits while the first drawing starts, so
+// however fast that drawing is, it is the drawing that takes the request.
 TEST_F(CloseBox, EndsTheViewerDuringTheFirstDrawing) {
   ASSERT_TRUE(session_.WaitForWindow(In(kWindowDeadline)));
   CloseAndExpectCleanExit();
+  // The title changes the window made before it went are read once it is gone.
+  ASSERT_TRUE(session_.PollUntil(In(kWindowDeadline), [&] { return !session_.Title(); }));
+  const std::vector<std::string>& titles = session_.titles_seen();
+  EXPECT_EQ(std::count(titles.begin(), titles.end(), kReadyCaption), 0)
+      << "the first drawing was finished before closing";
 }
 
 TEST_F(CloseBox, EndsTheViewerDuringADrawingStartedInsideAnother) {
