@@ -201,16 +201,19 @@ void Run() {
     std::fflush(stdout);
   }
   std::printf(
-      "\nliteral s: the drawing routine as written, every point through SetPoint, the "
-      "floating-point status tested after every\nexpression, integer steps checked. bare s: the "
-      "same\narithmetic alone (ReferencePicture: no window, no status tests), "
-      "once. kernel ms: "
-      "every row through ComputeRow on one thread, no window. 1T/NT: whole drawing\nthrough "
-      "Form1, serial rows / %d worker threads. x: literal time over fast time, whole drawing "
-      "against whole drawing;\nNT bare x: bare time over NT time. cnt: the sum of counts (as the "
-      "literal routine iterates) per "
-      "second; exe: iterations the kernel ran per second.\nsame: the literal window's surface "
-      "equals both fast windows', pixel for pixel.\n",
+      "\n"
+      "literal s: the drawing routine as written, every point through SetPoint, the "
+      "floating-point\n"
+      "  status tested after every expression, integer steps checked.\n"
+      "bare s: the same arithmetic alone (ReferencePicture: no window, no status tests), once.\n"
+      "kernel ms: every row through ComputeRow on one thread, no window.\n"
+      "1T/NT: whole drawing through Form1, serial rows / %d worker threads.\n"
+      "x: literal time over fast time, whole drawing against whole drawing; NT bare x: bare time\n"
+      "  over NT time.\n"
+      "cnt: the sum of counts (as the literal routine iterates) per second; exe: iterations the\n"
+      "  kernel ran per second.\n"
+      "same: the literal window's surface equals both fast windows' and ReferencePicture's, pixel\n"
+      "  for pixel.\n",
       threads);
 }
 
