@@ -24,7 +24,8 @@ void ComputeRows(const EscapeParams& params, std::span<const double> ys, std::sp
                  std::span<std::int32_t> counts);
 
 // Hands rows to ComputeFed a few at a time and takes their counts back. ComputeFed calls it on
-// its own thread only.
+// its own thread only; its calls must not start another ComputeFed on that thread (the batches
+// in flight live in one pool per thread).
 class RowFeed {
  public:
   struct Rows {
