@@ -77,6 +77,7 @@ class SdlPlatform final : public Platform {
   FormDesign design_;
   SDL_Window* window_ = nullptr;
   std::vector<Uint32> framebuffer_;
+  SDL_Surface* source_ = nullptr;  // framebuffer_ as SDL sees it
   std::unique_ptr<FormEvents> form_;
   void MarkDirty();
   void TouchFramebuffer();
@@ -104,6 +105,11 @@ SdlPlatform::SdlPlatform(const FormDesign& design)
   window_ = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                              design.width, design.height, SDL_WINDOW_HIDDEN);
   if (window_ == nullptr) Fail("cannot create the window");
+  // One surface over the framebuffer for the whole run: SDL keeps its blit to the window's
+  // surface worked out between frames.
+  source_ = SDL_CreateRGBSurfaceWithFormatFrom(framebuffer_.data(), design.width, design.height, 32,
+                                               design.width * 4, kPixelFormat);
+  if (source_ == nullptr) Fail("cannot wrap the framebuffer");
 }
 
 void SdlPlatform::Run(const FormFactory& factory) {
@@ -147,13 +153,8 @@ std::optional<FormEvent> SdlPlatform::Translate(const SDL_Event& event) {
 void SdlPlatform::Present() {
   SDL_Surface* target = SDL_GetWindowSurface(window_);
   if (target == nullptr) return;
-  SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(
-      framebuffer_.data(), design_.width, design_.height, 32, design_.width * 4, kPixelFormat);
-  if (source != nullptr) {
-    SDL_BlitSurface(source, nullptr, target, nullptr);
-    SDL_FreeSurface(source);
-    SDL_UpdateWindowSurface(window_);
-  }
+  SDL_BlitSurface(source_, nullptr, target, nullptr);
+  SDL_UpdateWindowSurface(window_);
   dirty_ = false;
 }
 
