@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "platform/memory_platform.h"
 #include "render/kernel.h"
 #include "render/threaded_row_source.h"
@@ -28,16 +29,14 @@
 namespace fractal {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::BestOf;
+using bench::Clock;
+using bench::Seconds;
 
 using testing::CentreClicks;
 using testing::Dive;
 
 constexpr double kLiteralLimitSeconds = 30;
-
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
-}
 
 struct Case {
   std::string name;
@@ -45,17 +44,8 @@ struct Case {
   bool cycle_detection = true;
 };
 
-// Best of a few runs of `draw` (one if it is slow).
-double BestTime(const std::function<void()>& draw) {
-  double best = 1e300;
-  const Clock::time_point start = Clock::now();
-  for (int run = 0; run < 5 && (run == 0 || Seconds(start) < 1.0); ++run) {
-    const Clock::time_point t = Clock::now();
-    draw();
-    best = std::min(best, Seconds(t));
-  }
-  return best;
-}
+// Best of up to 5 drawings (one if it is slow).
+double BestTime(const std::function<void()>& draw) { return BestOf(draw, 5, 1.0); }
 
 // One window with its row source; each drawing is of the view put into it.
 class Window {

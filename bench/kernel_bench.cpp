@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "render/kernel.h"
 #include "render/view_steps.h"
 #include "tests/click_views.h"
@@ -19,24 +20,13 @@
 namespace fractal::bench {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using testing::CentreClicks;
 using testing::Dive;
 
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
+// Best of up to 5 passes (one if a pass takes over 2 s).
 template <class Pass>
 double Best(Pass pass) {
-  double best = 1e300;
-  const Clock::time_point start = Clock::now();
-  for (int run = 0; run < 5 && (run == 0 || Seconds(start) < 2.0); ++run) {
-    const Clock::time_point t = Clock::now();
-    pass();
-    best = std::min(best, Seconds(t));
-  }
-  return best;
+  return BestOf(pass, 5, 2.0);
 }
 
 // Every row through ComputeRow on this thread.

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+#include "bench/bench_timing.h"
 #include "platform/memory_platform.h"
 #include "platform/sdl_platform.h"
 #include "tests/click_views.h"
@@ -19,12 +20,10 @@
 namespace fractal {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::BestOf;
+using bench::Clock;
+using bench::Seconds;
 constexpr int kRepeats = 20;  // sub-millisecond drawings vary a lot from one to the next
-
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
-}
 
 struct Timings {
   double show = 0;     // Show within Load
@@ -84,13 +83,7 @@ class TimedForm final : public FormEvents {
     Unload(cancel);
   }
   double BestDrawing() {
-    double best = 1e9;
-    for (int i = 0; i < kRepeats; ++i) {
-      const Clock::time_point start = Clock::now();
-      form_.DrawFractal();
-      best = std::min(best, Seconds(start));
-    }
-    return best;
+    return BestOf([this] { form_.DrawFractal(); }, kRepeats);
   }
 
   void Unload(std::int16_t& cancel) override { form_.Unload(cancel); }

@@ -1,0 +1,31 @@
+// What the benchmarks time with: seconds since a moment, and the best of a few passes.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+namespace fractal::bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// The shortest of up to `passes` runs of `pass`, starting no new run once `budget_seconds` have
+// gone by (the first always runs), so slow cases cost one run.
+template <class Pass>
+double BestOf(Pass pass, int passes,
+              double budget_seconds = std::numeric_limits<double>::infinity()) {
+  double best = std::numeric_limits<double>::infinity();
+  const Clock::time_point start = Clock::now();
+  for (int run = 0; run < passes && (run == 0 || Seconds(start) < budget_seconds); ++run) {
+    const Clock::time_point t = Clock::now();
+    pass();
+    best = std::min(best, Seconds(t));
+  }
+  return best;
+}
+
+}  // namespace fractal::bench
