@@ -54,32 +54,22 @@ constexpr int kNotForced = -1;
 std::atomic<int> forced{kNotForced};
 std::atomic<KernelStats*> stats_sink{nullptr};
 
-using FedBody = void (*)(const kernel_detail::PointFeed&, std::uint64_t&);
-using GroupsBody = void (*)(const kernel_detail::RowTask&, std::uint64_t&);
+// A target's two bodies: the lane scheduler and, for small caps, the fixed groups.
+struct TargetBodies {
+  void (*fed)(const kernel_detail::PointFeed&, std::uint64_t&);
+  void (*groups)(const kernel_detail::RowTask&, std::uint64_t&);
+};
 
-FedBody FedBodyOf(KernelTarget target) {
+TargetBodies BodiesOf(KernelTarget target) {
   switch (target) {
 #if defined(FRACTAL_KERNEL_X86)
     case KernelTarget::kAvx2:
-      return kernel_detail::ComputeFedAvx2;
+      return {kernel_detail::ComputeFedAvx2, kernel_detail::ComputeGroupsAvx2};
     case KernelTarget::kAvx512:
-      return kernel_detail::ComputeFedAvx512;
+      return {kernel_detail::ComputeFedAvx512, kernel_detail::ComputeGroupsAvx512};
 #endif
     default:
-      return kernel_detail::ComputeFedScalar;
-  }
-}
-
-GroupsBody GroupsBodyOf(KernelTarget target) {
-  switch (target) {
-#if defined(FRACTAL_KERNEL_X86)
-    case KernelTarget::kAvx2:
-      return kernel_detail::ComputeGroupsAvx2;
-    case KernelTarget::kAvx512:
-      return kernel_detail::ComputeGroupsAvx512;
-#endif
-    default:
-      return kernel_detail::ComputeGroupsScalar;
+      return {kernel_detail::ComputeFedScalar, kernel_detail::ComputeGroupsScalar};
   }
 }
 
@@ -217,11 +207,11 @@ void RunLanes(const EscapeParams& params, Feeder& feeder) {
       [](void* f) { return static_cast<Feeder*>(f)->Abandoned(); },
       {params.cap,
        cycle_detection.load(std::memory_order_relaxed) ? kCycleCheckFrom : kNoCycleCheck}};
-  FedBodyOf(ActiveKernelTarget())(feed, feeder.Executed());
+  BodiesOf(ActiveKernelTarget()).fed(feed, feeder.Executed());
 }
 
 void RunGroups(const EscapeParams& params, Feeder& feeder) {
-  const GroupsBody body = GroupsBodyOf(ActiveKernelTarget());
+  const auto body = BodiesOf(ActiveKernelTarget()).groups;
   while (!feeder.Abandoned()) {
     kernel_detail::PointChunk* chunk = feeder.Next();
     if (chunk == nullptr) return;
