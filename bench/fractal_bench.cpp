@@ -18,7 +18,7 @@
 
 #include "bench/bench_timing.h"
 #include "platform/memory_platform.h"
-#include "render/kernel.h"
+#include "render/kernel/kernel.h"
 #include "render/threaded_row_source.h"
 #include "render/view_steps.h"
 #include "tests/click_views.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "bench/bench_timing.h"
-#include "render/kernel.h"
+#include "render/kernel/kernel.h"
 #include "render/view_steps.h"
 #include "tests/click_views.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/runtime.h"
+#include "runtime/runtime.h"
 
 namespace fractal {
 namespace {

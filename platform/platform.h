@@ -11,10 +11,9 @@
 #include <span>
 #include <string_view>
 
-namespace fractal {
+#include "runtime/colour.h"
 
-// A 24-bit RGB value packed as red + 256 * green + 65536 * blue.
-using Colour = std::int32_t;
+namespace fractal {
 
 // What the window is built from at start-up.
 struct FormDesign {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/runtime.h"
+#include "runtime/runtime.h"
 #include "render/view_steps.h"
 
 namespace fractal {

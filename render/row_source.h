@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "render/escape_time.h"
+#include "render/kernel/escape_time.h"
 
 namespace fractal {
 

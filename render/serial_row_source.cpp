@@ -1,6 +1,6 @@
 #include <cfenv>
 
-#include "render/kernel.h"
+#include "render/kernel/kernel.h"
 #include "render/row_source.h"
 #include "render/view_steps.h"
 

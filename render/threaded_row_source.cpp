@@ -114,9 +114,10 @@ void ThreadedRowSource::Work() {
   setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWorkerNiceness);
   std::uint64_t view = 0;
   EscapeParams params;
+  KernelScratch scratch;  // this worker's batches, reused from view to view
   while (AwaitView(view, params)) {
     WorkerFeed feed(*this, view);
-    ComputeFed(params, RowSteps(), ColumnSteps(), feed);
+    ComputeFed(params, RowSteps(), ColumnSteps(), feed, scratch);
   }
 }
 

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "render/kernel.h"
+#include "render/kernel/kernel.h"
 #include "render/row_source.h"
 
 namespace fractal {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "render/kernel.h"
+#include "render/kernel/kernel.h"
 #include "render/view_steps.h"
 #include "tests/click_views.h"
 #include "tests/kernel_testing.h"
@@ -75,6 +75,8 @@ class KernelFeedTest : public ::testing::TestWithParam<KernelTarget> {
  protected:
   void SetUp() override { ForceKernelTarget(GetParam()); }
   void TearDown() override { ForceKernelTarget(std::nullopt); }
+
+  KernelScratch scratch_;  // shared by the computations of a test, as a worker's is
 };
 
 INSTANTIATE_TEST_SUITE_P(Targets, KernelFeedTest, ::testing::ValuesIn(SupportedTargets()),
@@ -86,7 +88,7 @@ TEST_P(KernelFeedTest, EveryRowOnceWithItsOwnCounts) {
   for (const ViewState& view : {testing::InitialView(), Dive(4), Dive(12)}) {
     const EscapeParams params = MakeEscapeParams(view);
     RecordingFeed feed(RowSteps().size(), {1, 3, 8, 2, 5});
-    ComputeFed(params, RowSteps(), ColumnSteps(), feed);
+    ComputeFed(params, RowSteps(), ColumnSteps(), feed, scratch_);
     ASSERT_EQ(feed.rows_seen_.size(), RowSteps().size()) << "zoom " << view.Zoom;
     std::vector<std::int32_t> alone(ColumnSteps().size());
     for (const auto& [row, seen] : feed.rows_seen_) {
@@ -108,7 +110,7 @@ TEST_P(KernelFeedTest, AWildRowComesBackWithItsFault) {
     const std::vector<double> ys{25.0, 1.7e308, -30.0, 10.0};
     RecordingFeed feed(ys.size(), {1});
     std::feclearexcept(FE_ALL_EXCEPT);
-    ComputeFed(params, ys, ColumnSteps(), feed);
+    ComputeFed(params, ys, ColumnSteps(), feed, scratch_);
     EXPECT_NE(std::fetestexcept(FE_OVERFLOW), 0) << "cap " << cap;
     std::feclearexcept(FE_ALL_EXCEPT);
     ASSERT_EQ(feed.rows_seen_.size(), ys.size());
@@ -128,7 +130,7 @@ TEST_P(KernelFeedTest, StopsSoonOnceAbandoned) {
   for (int clicks : {4, 22}) {
     RecordingFeed feed(RowSteps().size(), {8});
     feed.abandon_at_poll_ = 20;
-    ComputeFed(MakeEscapeParams(Dive(clicks)), RowSteps(), ColumnSteps(), feed);
+    ComputeFed(MakeEscapeParams(Dive(clicks)), RowSteps(), ColumnSteps(), feed, scratch_);
     EXPECT_EQ(feed.late_calls_, 0) << clicks << " clicks";
     EXPECT_LT(feed.rows_seen_.size(), RowSteps().size()) << clicks << " clicks";
   }

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "render/escape_time.h"
-#include "render/kernel.h"
+#include "render/kernel/escape_time.h"
+#include "render/kernel/kernel.h"
 #include "render/view_steps.h"
 #include "tests/click_views.h"
 #include "tests/kernel_testing.h"

@@ -1,9 +1,10 @@
 // The escape-time kernel: every target, forced in turn, gives exactly EscapeCount's counts and
 // the literal reference's, on whole views, deep views, odd row widths and random views.
-#include "render/kernel.h"
+#include "render/kernel/kernel.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfenv>
 #include <cmath>
 #include <cstdlib>
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "render/escape_time.h"
+#include "render/kernel/escape_time.h"
 #include "render/view_steps.h"
 #include "tests/click_views.h"
 #include "tests/kernel_testing.h"
@@ -324,28 +325,47 @@ TEST_P(KernelTargetTest, CountsExecutedIterations) {
   EXPECT_LT(stats.executed_iterations * 10, static_cast<std::uint64_t>(counted));
 }
 
-TEST(KernelDispatch, ScalarIsAlwaysSupported) {
-  EXPECT_TRUE(KernelTargetSupported(KernelTarget::kScalar));
+std::vector<std::string> TargetNames() {
+  std::vector<std::string> names;
+  for (KernelTarget t : SupportedTargets()) names.push_back(KernelTargetName(t));
+  return names;
 }
 
-TEST(KernelDispatch, TheBestTargetIsSupportedAndTheWidest) {
-  const KernelTarget best = ActiveKernelTarget();
-  EXPECT_TRUE(KernelTargetSupported(best));
-  if (KernelTargetSupported(KernelTarget::kAvx512)) {
-    EXPECT_EQ(best, KernelTarget::kAvx512);
+// Every instruction set of the processor family that this CPU runs is compiled in, down to the
+// one-lane fallback, and the best leads.
+TEST(KernelDispatch, EveryTargetOfTheFamilyIsThereBestFirst) {
+  const std::vector<std::string> names = TargetNames();
+  ASSERT_FALSE(names.empty());
+  EXPECT_EQ(names.back(), "SCALAR");
+  EXPECT_EQ(ActiveKernelTarget(), SupportedTargets().front());
+  const auto has = [&](const char* name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+#if defined(__x86_64__)
+  EXPECT_EQ(has("SSE4"), __builtin_cpu_supports("sse4.2") != 0);
+  EXPECT_EQ(has("AVX2"), __builtin_cpu_supports("avx2") != 0);
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")) {
+    EXPECT_EQ(names.front(), "AVX3");
   }
+#elif defined(__aarch64__)
+  EXPECT_EQ(names.front(), "NEON");
+#endif
 }
 
-TEST(KernelDispatch, ForcingAnUnsupportedTargetFails) {
-  for (KernelTarget t : {KernelTarget::kAvx2, KernelTarget::kAvx512}) {
-    if (!KernelTargetSupported(t)) {
-      EXPECT_THROW(ForceKernelTarget(t), std::invalid_argument);
-    }
+TEST(KernelDispatch, ForcingPicksATargetAndOnlyOneThisCpuRuns) {
+  for (KernelTarget t : SupportedTargets()) {
+    ForceKernelTarget(t);
+    EXPECT_EQ(ActiveKernelTarget(), t) << KernelTargetName(t);
   }
-  ForceKernelTarget(KernelTarget::kScalar);
-  EXPECT_EQ(ActiveKernelTarget(), KernelTarget::kScalar);
   ForceKernelTarget(std::nullopt);
-  EXPECT_TRUE(KernelTargetSupported(ActiveKernelTarget()));
+  EXPECT_EQ(ActiveKernelTarget(), SupportedTargets().front());
+  // No target, two at once (the best and the fallback), a bit no target has.
+  const KernelTarget both{SupportedTargets().front().bits | (std::int64_t{1} << 62)};
+  for (KernelTarget t : {KernelTarget{0}, both, KernelTarget{std::int64_t{1} << 40}}) {
+    EXPECT_THROW(ForceKernelTarget(t), std::invalid_argument) << t.bits;
+  }
+  EXPECT_EQ(ActiveKernelTarget(), SupportedTargets().front());
 }
 
 }  // namespace

@@ -11,19 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "render/escape_time.h"
-#include "render/kernel.h"
+#include "render/kernel/escape_time.h"
+#include "render/kernel/kernel.h"
 #include "tests/click_views.h"
 
 namespace fractal::testing {
 
-inline std::vector<KernelTarget> SupportedTargets() {
-  std::vector<KernelTarget> targets;
-  for (KernelTarget t : {KernelTarget::kScalar, KernelTarget::kAvx2, KernelTarget::kAvx512}) {
-    if (KernelTargetSupported(t)) targets.push_back(t);
-  }
-  return targets;
-}
+inline std::vector<KernelTarget> SupportedTargets() { return SupportedKernelTargets(); }
 
 inline std::string TargetName(const ::testing::TestParamInfo<KernelTarget>& info) {
   return KernelTargetName(info.param);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/runtime.h"
+#include "runtime/runtime.h"
 
 namespace fractal::testing {
 namespace {

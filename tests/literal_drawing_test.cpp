@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/memory_platform.h"
-#include "platform/runtime.h"
+#include "runtime/runtime.h"
 #include "tests/click_views.h"
 #include "tests/reference_drawing.h"
 #include "window/form1.h"

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "platform/runtime.h"
+#include "runtime/runtime.h"
 
 namespace fractal::testing {
 

@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "platform/memory_platform.h"
-#include "platform/runtime.h"
-#include "render/escape_time.h"
+#include "runtime/runtime.h"
+#include "render/kernel/escape_time.h"
 #include "render/view_steps.h"
 #include "tests/reference_drawing.h"
 #include "window/form1.h"

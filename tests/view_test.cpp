@@ -3,7 +3,7 @@
 
 #include <limits>
 
-#include "platform/runtime.h"
+#include "runtime/runtime.h"
 #include "view/view_state.h"
 
 namespace fractal {

@@ -1,6 +1,6 @@
 #include "view/view_state.h"
 
-#include "platform/runtime.h"
+#include "runtime/runtime.h"
 
 namespace fractal {
 

@@ -1,6 +1,6 @@
 #include "window/form1.h"
 
-#include "platform/runtime.h"
+#include "runtime/runtime.h"
 #include "render/threaded_row_source.h"
 
 namespace fractal {

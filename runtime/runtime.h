@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "runtime/colour.h"
 
 // The picture must come out bit-identical everywhere: double precision evaluated as written.
 #if defined(__FAST_MATH__)

@@ -1,17 +1,25 @@
-// The escape-time kernel behind every drawing: the counts of one row, computed with the widest
-// instruction set this CPU has. Every target gives bit-identical counts to EscapeCount.
+// The escape-time kernel behind every drawing: the counts of rows of points, computed with the
+// best instruction set this CPU has. The vector body is written once on Google Highway and
+// compiled for every target Highway offers on this processor family; every target gives
+// bit-identical counts to EscapeCount.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
-#include "render/escape_time.h"
+#include "render/kernel/escape_time.h"
 
 namespace fractal {
 
-enum class KernelTarget { kScalar, kAvx2, kAvx512 };
+// An instruction set the kernel is compiled for: one of Highway's target bits.
+struct KernelTarget {
+  std::int64_t bits = 0;
+  bool operator==(const KernelTarget&) const = default;
+};
 
 // Counts of one row at view y, one per view x in `xs`, into `counts` (same size as `xs`).
 void ComputeRow(const EscapeParams& params, double y, std::span<const double> xs,
@@ -23,9 +31,7 @@ void ComputeRow(const EscapeParams& params, double y, std::span<const double> xs
 void ComputeRows(const EscapeParams& params, std::span<const double> ys, std::span<const double> xs,
                  std::span<std::int32_t> counts);
 
-// Hands rows to ComputeFed a few at a time and takes their counts back. ComputeFed calls it on
-// its own thread only; its calls must not start another ComputeFed on that thread (the batches
-// in flight live in one pool per thread).
+// Hands rows to ComputeFed a few at a time and takes their counts back, on ComputeFed's thread.
 class RowFeed {
  public:
   struct Rows {
@@ -42,22 +48,39 @@ class RowFeed {
   virtual bool Abandoned() = 0;
 };
 
+// The batches of rows a computation has in flight. Each worker owns one and hands it to every
+// ComputeFed it runs, so that the batches' memory is reused from one view to the next.
+class KernelScratch {
+ public:
+  struct Batches;  // defined by the kernel
+  KernelScratch();
+  ~KernelScratch();
+  KernelScratch(const KernelScratch&) = delete;
+  KernelScratch& operator=(const KernelScratch&) = delete;
+  Batches& batches() { return *batches_; }
+
+ private:
+  std::unique_ptr<Batches> batches_;
+};
+
 // Computes the rows `feed` hands out until it has no more or abandons them. Lanes freed by one
 // batch of rows take the next batch's points, so the slowest points of a batch run alongside
 // later batches instead of alone; batches may therefore finish out of order. The thread's
 // floating-point status is as the plain loop leaves it.
 void ComputeFed(const EscapeParams& params, std::span<const double> ys, std::span<const double> xs,
-                RowFeed& feed);
+                RowFeed& feed, KernelScratch& scratch);
 
 // Caps up to this run fixed groups of consecutive points until the whole group is done, without
 // refilling lanes or looking for cycles; larger caps go through the lane scheduler.
 inline constexpr std::int32_t kKernelGroupCapLimit = 128;
 
-// Whether this CPU (and this build) can run `target`.
+// The targets this build has and this CPU runs, best first; the last is Highway's scalar one.
+std::vector<KernelTarget> SupportedKernelTargets();
 bool KernelTargetSupported(KernelTarget target);
 // The target ComputeRow and ComputeRows use now: the best supported one unless one is forced.
 KernelTarget ActiveKernelTarget();
 // Forces a supported target (for tests and benchmarks); std::nullopt returns to the best one.
+// Throws std::invalid_argument for a target this build or this CPU lacks.
 void ForceKernelTarget(std::optional<KernelTarget> target);
 
 // What ComputeRow and ComputeRows have done, for benchmarks. Rows on any thread add to it.

@@ -1,6 +1,6 @@
-#include "render/escape_time.h"
+#include "render/kernel/escape_time.h"
 
-#include "platform/runtime.h"
+#include "runtime/runtime.h"
 
 namespace fractal {
 

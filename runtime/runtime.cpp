@@ -1,4 +1,4 @@
-#include "platform/runtime.h"
+#include "runtime/runtime.h"
 
 #include <cfenv>
 #include <cmath>

@@ -20,7 +20,7 @@
 
 #include <cstdint>
 
-#include "render/kernel_targets.h"
+#include "render/kernel/legacy/legacy.h"
 
 namespace fractal::kernel_detail {
 // Each target's translation unit includes this file with its own instruction-set flags; the

@@ -3,7 +3,7 @@
 // separately rounded, as EscapeCount has them.
 #include <immintrin.h>
 
-#include "render/kernel_lanes.h"
+#include "render/kernel/legacy/kernel_lanes.h"
 
 namespace fractal::kernel_detail {
 namespace {

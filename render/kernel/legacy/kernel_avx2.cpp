@@ -2,7 +2,7 @@
 // else (no -mfma); the global -ffp-contract=off keeps every product and sum separately rounded.
 #include <immintrin.h>
 
-#include "render/kernel_lanes.h"
+#include "render/kernel/legacy/kernel_lanes.h"
 
 namespace fractal::kernel_detail {
 namespace {

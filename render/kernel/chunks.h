@@ -1,16 +1,15 @@
-// The per-instruction-set bodies of the kernel, each compiled in its own translation unit with
-// its own instruction-set flags. Only the dispatcher calls them, and only after it has checked
-// that this CPU runs the target.
+// What the feeder hands the kernel's vector body, and the body's two entry points. The body is
+// compiled once per instruction set (lanes-inl.h); Highway picks the one this CPU runs best.
 //
-// Plain pointers and function pointers on purpose: the targets use no library templates, whose
-// out-of-line copies the linker could take from an AVX-512 object for use everywhere.
+// Plain pointers and function pointers on purpose: every target's copy of the body sees the
+// same layout, and no library template is instantiated inside a target's code.
 #pragma once
 
 #include <cstdint>
 
 namespace fractal::kernel_detail {
 
-// Points already reduced to plane coordinates, one after another, for the fixed-group bodies.
+// Points already reduced to plane coordinates, one after another, for the fixed groups.
 struct RowTask {
   const double* c_real = nullptr;  // (x + offset_x) * scale of each point
   const double* c_imag = nullptr;  // (y + offset_y) * scale of each point's row
@@ -45,16 +44,11 @@ struct PointFeed {
   LaneLimits limits;
 };
 
-// The Fed bodies refill lanes as points finish and look for cycles; the Groups bodies, for small
-// caps, run fixed groups of consecutive points until all of the group is done. Each adds the
-// lane iterations it ran to `executed`.
-void ComputeFedScalar(const PointFeed& feed, std::uint64_t& executed);
-void ComputeGroupsScalar(const RowTask& task, std::uint64_t& executed);
-#if defined(FRACTAL_KERNEL_X86)
-void ComputeFedAvx2(const PointFeed& feed, std::uint64_t& executed);
-void ComputeFedAvx512(const PointFeed& feed, std::uint64_t& executed);
-void ComputeGroupsAvx2(const RowTask& task, std::uint64_t& executed);
-void ComputeGroupsAvx512(const RowTask& task, std::uint64_t& executed);
-#endif
+// The lane scheduler: refills lanes as points finish and looks for cycles. Adds the lane
+// iterations it ran to `executed`.
+void ComputeFedBody(const PointFeed& feed, std::uint64_t& executed);
+// Small caps: fixed groups of consecutive points run until the whole group is done, with no
+// refills and no cycle checks. Adds the lane iterations it ran to `executed`.
+void ComputeGroupsBody(const RowTask& task, std::uint64_t& executed);
 
 }  // namespace fractal::kernel_detail

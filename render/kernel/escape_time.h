@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/platform.h"
 #include "view/view_state.h"
 
 namespace fractal {

@@ -1,7 +1,7 @@
 // The scalar body, built for every processor: four independent orbits in flight, so that one
 // orbit's latency hides behind the others', with the same schedule and cycle detection as the
 // vector targets. EscapeCount stays the plain definition these counts must equal.
-#include "render/kernel_lanes.h"
+#include "render/kernel/legacy/kernel_lanes.h"
 
 namespace fractal::kernel_detail {
 namespace {

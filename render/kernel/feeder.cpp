@@ -1,14 +1,16 @@
-// Chooses the kernel's target once, from what the CPU says it runs, and keeps every target's
-// floating-point status the scalar one's.
+// Turns rows into chunks of points for the kernel's body, hands their counts back, and keeps the
+// floating-point status the plain loop's whatever the target.
 #include <algorithm>
 #include <cfenv>
 #include <cmath>
 #include <deque>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
-#include "render/kernel.h"
-#include "render/kernel_targets.h"
+#include "render/kernel/chunks.h"
+#include "render/kernel/kernel.h"
+#include "render/kernel/legacy/legacy.h"
 
 namespace fractal {
 namespace {
@@ -21,57 +23,12 @@ constexpr int kFaults = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 // their faults are cleared and the scalar status stands.
 constexpr double kTame = 1e100;
 
-bool Supported(KernelTarget target) {
-  switch (target) {
-    case KernelTarget::kScalar:
-      return true;
-#if defined(FRACTAL_KERNEL_X86)
-    case KernelTarget::kAvx2:
-      return __builtin_cpu_supports("avx2");
-    case KernelTarget::kAvx512:
-      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
-#endif
-    default:
-      return false;
-  }
-}
-
-KernelTarget BestTarget() {
-  static const KernelTarget best = [] {
-    if (Supported(KernelTarget::kAvx512)) return KernelTarget::kAvx512;
-    if (Supported(KernelTarget::kAvx2)) return KernelTarget::kAvx2;
-    return KernelTarget::kScalar;
-  }();
-  return best;
-}
-
 // Lanes look for cycles once some lane has run this many iterations.
 constexpr std::int64_t kCycleCheckFrom = 64;
 constexpr std::int64_t kNoCycleCheck = std::int64_t{1} << 40;  // beyond every cap
 
 std::atomic<bool> cycle_detection{true};
-constexpr int kNotForced = -1;
-std::atomic<int> forced{kNotForced};
 std::atomic<KernelStats*> stats_sink{nullptr};
-
-// A target's two bodies: the lane scheduler and, for small caps, the fixed groups.
-struct TargetBodies {
-  void (*fed)(const kernel_detail::PointFeed&, std::uint64_t&);
-  void (*groups)(const kernel_detail::RowTask&, std::uint64_t&);
-};
-
-TargetBodies BodiesOf(KernelTarget target) {
-  switch (target) {
-#if defined(FRACTAL_KERNEL_X86)
-    case KernelTarget::kAvx2:
-      return {kernel_detail::ComputeFedAvx2, kernel_detail::ComputeGroupsAvx2};
-    case KernelTarget::kAvx512:
-      return {kernel_detail::ComputeFedAvx512, kernel_detail::ComputeGroupsAvx512};
-#endif
-    default:
-      return {kernel_detail::ComputeFedScalar, kernel_detail::ComputeGroupsScalar};
-  }
-}
 
 void AddStats(std::uint64_t rows, std::uint64_t points, std::uint64_t executed) {
   KernelStats* stats = stats_sink.load(std::memory_order_relaxed);
@@ -89,21 +46,35 @@ struct Batch : kernel_detail::PointChunk {
   std::vector<std::int32_t> point_counts;
 };
 
+}  // namespace
+
+struct KernelScratch::Batches {
+  std::deque<Batch> pool;
+};
+
+KernelScratch::KernelScratch() : batches_(std::make_unique<Batches>()) {}
+KernelScratch::~KernelScratch() = default;
+
+namespace {
+
 // Turns the feed's rows into chunks of points for the lanes. Rows that are not tame, which no
 // view of the viewer has, are counted at once by the plain loop, which also gives their status.
 class Feeder {
  public:
   Feeder(const EscapeParams& params, std::span<const double> ys, std::span<const double> xs,
-         RowFeed& feed)
-      : params_(params), ys_(ys), xs_(xs), feed_(feed), c_real_(xs.size()) {
+         RowFeed& feed, KernelScratch& scratch)
+      : params_(params),
+        ys_(ys),
+        xs_(xs),
+        feed_(feed),
+        pool_(scratch.batches().pool),
+        c_real_(xs.size()) {
     for (std::size_t i = 0; i < xs.size(); ++i) {
       c_real_[i] = (xs[i] + params.offset_x) * params.scale;
       tame_columns_ &= std::fabs(c_real_[i]) <= kTame;
     }
-    // Every batch of this thread's pool is free again: the last ComputeFed on it has returned.
-    thread_local std::deque<Batch> pool;
-    pool_ = &pool;
-    for (Batch& batch : pool) free_.push_back(&batch);
+    // Every batch of the scratch is free again: the last ComputeFed with it has returned.
+    for (Batch& batch : pool_) free_.push_back(&batch);
   }
 
   kernel_detail::PointChunk* Next() {
@@ -158,7 +129,7 @@ class Feeder {
   }
 
   Batch& TakeFreeBatch() {
-    if (free_.empty()) return pool_->emplace_back();
+    if (free_.empty()) return pool_.emplace_back();
     Batch* batch = free_.back();
     free_.pop_back();
     return *batch;
@@ -189,9 +160,9 @@ class Feeder {
   std::span<const double> ys_;
   std::span<const double> xs_;
   RowFeed& feed_;
+  std::deque<Batch>& pool_;     // the scratch's batches, stable in memory as it grows
   std::vector<double> c_real_;  // one per column
   bool tame_columns_ = true;
-  std::deque<Batch>* pool_ = nullptr;
   std::vector<Batch*> free_;
   std::vector<std::int32_t> plain_counts_;
   int plain_faults_ = 0;
@@ -207,15 +178,36 @@ void RunLanes(const EscapeParams& params, Feeder& feeder) {
       [](void* f) { return static_cast<Feeder*>(f)->Abandoned(); },
       {params.cap,
        cycle_detection.load(std::memory_order_relaxed) ? kCycleCheckFrom : kNoCycleCheck}};
-  BodiesOf(ActiveKernelTarget()).fed(feed, feeder.Executed());
+  switch (kernel_detail::legacy_body.load()) {
+    case 1:
+      return kernel_detail::ComputeFedScalar(feed, feeder.Executed());
+    case 2:
+      return kernel_detail::ComputeFedAvx2(feed, feeder.Executed());
+    case 3:
+      return kernel_detail::ComputeFedAvx512(feed, feeder.Executed());
+  }
+  kernel_detail::ComputeFedBody(feed, feeder.Executed());
 }
 
 void RunGroups(const EscapeParams& params, Feeder& feeder) {
-  const auto body = BodiesOf(ActiveKernelTarget()).groups;
   while (!feeder.Abandoned()) {
     kernel_detail::PointChunk* chunk = feeder.Next();
     if (chunk == nullptr) return;
-    body({chunk->c_real, chunk->c_imag, chunk->counts, chunk->size, params.cap}, feeder.Executed());
+    const kernel_detail::RowTask task{chunk->c_real, chunk->c_imag, chunk->counts, chunk->size,
+                                      params.cap};
+    switch (kernel_detail::legacy_body.load()) {
+      case 1:
+        kernel_detail::ComputeGroupsScalar(task, feeder.Executed());
+        break;
+      case 2:
+        kernel_detail::ComputeGroupsAvx2(task, feeder.Executed());
+        break;
+      case 3:
+        kernel_detail::ComputeGroupsAvx512(task, feeder.Executed());
+        break;
+      default:
+        kernel_detail::ComputeGroupsBody(task, feeder.Executed());
+    }
     feeder.Finished(*chunk);
   }
 }
@@ -257,16 +249,17 @@ void ComputeRows(const EscapeParams& params, std::span<const double> ys, std::sp
     throw std::invalid_argument("ComputeRows: sizes differ");
   }
   OneBatch feed(ys.size(), counts);
-  ComputeFed(params, ys, xs, feed);
+  KernelScratch scratch;
+  ComputeFed(params, ys, xs, feed, scratch);
 }
 
 void ComputeFed(const EscapeParams& params, std::span<const double> ys, std::span<const double> xs,
-                RowFeed& feed) {
+                RowFeed& feed, KernelScratch& scratch) {
   fexcept_t status;
   std::fegetexceptflag(&status, kFaults);
   int plain_faults = 0;
   {
-    Feeder feeder(params, ys, xs, feed);
+    Feeder feeder(params, ys, xs, feed, scratch);
     if (params.cap <= kKernelGroupCapLimit) {
       RunGroups(params, feeder);
     } else {
@@ -280,35 +273,8 @@ void ComputeFed(const EscapeParams& params, std::span<const double> ys, std::spa
   if (plain_faults != 0) std::feraiseexcept(plain_faults);
 }
 
-bool KernelTargetSupported(KernelTarget target) { return Supported(target); }
-
-KernelTarget ActiveKernelTarget() {
-  const int target = forced.load(std::memory_order_relaxed);
-  return target == kNotForced ? BestTarget() : static_cast<KernelTarget>(target);
-}
-
-void ForceKernelTarget(std::optional<KernelTarget> target) {
-  if (target && !Supported(*target)) {
-    throw std::invalid_argument(std::string("kernel target not supported here: ") +
-                                KernelTargetName(*target));
-  }
-  forced.store(target ? static_cast<int>(*target) : kNotForced, std::memory_order_relaxed);
-}
-
 void SetCycleDetection(bool on) { cycle_detection.store(on, std::memory_order_relaxed); }
 
 void SetKernelStats(KernelStats* stats) { stats_sink.store(stats, std::memory_order_relaxed); }
-
-const char* KernelTargetName(KernelTarget target) {
-  switch (target) {
-    case KernelTarget::kScalar:
-      return "scalar";
-    case KernelTarget::kAvx2:
-      return "avx2";
-    case KernelTarget::kAvx512:
-      return "avx512";
-  }
-  return "unknown";
-}
 
 }  // namespace fractal

@@ -1,0 +1,41 @@
+// Compiles the kernel's body once per instruction set Highway targets here, and dispatches to the
+// best one this CPU runs (or the one a test forces).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "render/kernel/body.cpp"
+#include <hwy/foreach_target.h>  // re-includes this file once per target
+#include <hwy/highway.h>
+
+#include "render/kernel/scheduler-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace fractal::kernel_detail {
+namespace HWY_NAMESPACE {
+
+void ComputeFedOnTarget(const PointFeed& feed, std::uint64_t& executed) {
+  ComputeFed(feed, executed);
+}
+
+void ComputeGroupsOnTarget(const RowTask& task, std::uint64_t& executed) {
+  ComputeGroups(task, executed);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace fractal::kernel_detail
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace fractal::kernel_detail {
+
+HWY_EXPORT(ComputeFedOnTarget);
+HWY_EXPORT(ComputeGroupsOnTarget);
+
+void ComputeFedBody(const PointFeed& feed, std::uint64_t& executed) {
+  HWY_DYNAMIC_DISPATCH(ComputeFedOnTarget)(feed, executed);
+}
+
+void ComputeGroupsBody(const RowTask& task, std::uint64_t& executed) {
+  HWY_DYNAMIC_DISPATCH(ComputeGroupsOnTarget)(task, executed);
+}
+
+}  // namespace fractal::kernel_detail
+#endif  // HWY_ONCE

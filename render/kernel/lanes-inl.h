@@ -1,0 +1,250 @@
+// The kernel's vector body, written once on Highway's portable vectors. body.cpp compiles it
+// once per instruction set; each copy lives in that target's namespace.
+//
+// The lane scheduler keeps each lane busy with a point of the rows, retires a point when it
+// escapes, reaches the cap or is found periodic, and hands its lane to the next point. Up to
+// kMaxVectors vectors run interleaved, so that one orbit's latency hides behind the others'.
+// Lanes iterate in blocks of kBlock iterations; a run returns after the first block at whose end
+// some lane is finished, or after kMaxBlocksPerRun blocks, so that an abandoned feed is noticed
+// soon. Counting is exact under this schedule: a lane's count stops at the first failed escape
+// test (the running mask is sticky, so the NaNs of an escaped orbit cannot revive it), and a
+// count that ran past the cap within a block is read as the cap.
+//
+// Cycle detection is exact too: when the state of a lane that has passed every escape test so
+// far equals one of its earlier states, the orbit is periodic through states that all passed,
+// so it never escapes and its count is the cap. Checkpoints (the state at counts
+// limits.cycle_check_from, twice that, four times, ..., taken at block ends) are compared with
+// later states, in the manner of Brent; the comparisons only run once some lane has iterated
+// cycle_check_from times, because on views with few interior points they cost more than they
+// save.
+//
+// Every product and sum is its own IEEE operation in EscapeCount's order: never MulAdd, and the
+// build's -ffp-contract=off keeps the compiler from fusing them either.
+
+// Highway's per-target include guard: this file is included once for each target.
+#if defined(FRACTAL_RENDER_KERNEL_LANES_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef FRACTAL_RENDER_KERNEL_LANES_INL_H_
+#undef FRACTAL_RENDER_KERNEL_LANES_INL_H_
+#else
+#define FRACTAL_RENDER_KERNEL_LANES_INL_H_
+#endif
+
+#include <hwy/highway.h>
+
+#include <cstdint>
+
+#include "render/kernel/chunks.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace fractal::kernel_detail {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using DF = hn::ScalableTag<double>;
+using DI = hn::RebindToSigned<DF>;
+using VF = hn::Vec<DF>;
+using VI = hn::Vec<DI>;
+using MF = hn::Mask<DF>;
+
+constexpr int kLanes = static_cast<int>(hn::MaxLanes(DF()));
+constexpr int kMaxVectors = 4;
+constexpr int kSlots = kLanes * kMaxVectors;
+// A fixed group runs two vectors; one-lane vectors need four orbits to hide their latency.
+constexpr int kGroupVectors = kLanes == 1 ? 4 : 2;
+constexpr int kGroup = kLanes * kGroupVectors;
+
+constexpr int kBlock = 8;  // iterations between looks at the lanes
+// Only every fourth state is compared with the checkpoint (counts that are multiples of 4, as
+// checkpoints are taken at multiples of kBlock): a cycle of period p is still found, once the
+// window between checkpoints exceeds 4p, and the comparisons cost a quarter.
+constexpr int kCycleCompareEvery = 4;
+// About a tenth of a millisecond of iterations on four vectors.
+constexpr std::int64_t kMaxBlocksPerRun = 1 << 12;
+
+static_assert(kSlots <= 64, "a run reports its finished lanes in 64 bits");
+
+// The lanes of up to kSlots points, laid out so that they load as vectors.
+struct LaneState {
+  alignas(64) double zr[kSlots];
+  alignas(64) double zi[kSlots];
+  alignas(64) double cr[kSlots];
+  alignas(64) double ci[kSlots];
+  alignas(64) double checkpoint_r[kSlots];
+  alignas(64) double checkpoint_i[kSlots];
+  alignas(64) std::int64_t count[kSlots];          // escape tests passed; the cap once periodic
+  alignas(64) std::int64_t checkpoint_at[kSlots];  // count at which the next checkpoint is taken
+  alignas(64) std::int64_t running[kSlots];        // -1 while every escape test has passed, else 0
+  std::int64_t point[kSlots];                      // index in its chunk, -1 for an idle lane
+  PointChunk* chunk[kSlots];                       // nullptr for an idle lane
+};
+
+// One vector's lanes, held in registers for a run.
+struct Lanes {
+  VF zr, zi, cr, ci, checkpoint_r, checkpoint_i;
+  VI count, checkpoint_at;
+  MF running;
+};
+
+struct RunResult {
+  std::int64_t blocks = 0;     // blocks run
+  std::uint64_t finished = 0;  // bit i: lane i is finished
+};
+
+HWY_INLINE Lanes LoadLanes(const LaneState& s, int o) {
+  const DF df;
+  const DI di;
+  return {hn::Load(df, s.zr + o),
+          hn::Load(df, s.zi + o),
+          hn::Load(df, s.cr + o),
+          hn::Load(df, s.ci + o),
+          hn::Load(df, s.checkpoint_r + o),
+          hn::Load(df, s.checkpoint_i + o),
+          hn::Load(di, s.count + o),
+          hn::Load(di, s.checkpoint_at + o),
+          hn::RebindMask(df, hn::MaskFromVec(hn::Load(di, s.running + o)))};
+}
+
+HWY_INLINE void StoreLanes(const Lanes& l, LaneState& s, int o) {
+  const DF df;
+  const DI di;
+  hn::Store(l.zr, df, s.zr + o);
+  hn::Store(l.zi, df, s.zi + o);
+  hn::Store(l.checkpoint_r, df, s.checkpoint_r + o);
+  hn::Store(l.checkpoint_i, df, s.checkpoint_i + o);
+  hn::Store(l.count, di, s.count + o);
+  hn::Store(l.checkpoint_at, di, s.checkpoint_at + o);
+  hn::Store(hn::VecFromMask(di, hn::RebindMask(di, l.running)), di, s.running + o);
+}
+
+// One iteration of one vector, in EscapeCount's order. z is updated whether or not a lane is
+// still running; only the count stops.
+HWY_INLINE void Step(Lanes& l) {
+  const DF df;
+  const DI di;
+  const VF zr2 = hn::Mul(l.zr, l.zr);
+  const VF zi2 = hn::Mul(l.zi, l.zi);
+  // !(zr2 + zi2 >= 4): true for NaN, exactly as the plain test lets NaN through.
+  l.running = hn::AndNot(hn::Ge(hn::Add(zr2, zi2), hn::Set(df, 4.0)), l.running);
+  l.count = hn::Sub(l.count, hn::VecFromMask(di, hn::RebindMask(di, l.running)));
+  const VF t = hn::Add(hn::Sub(zr2, zi2), l.cr);
+  l.zi = hn::Add(l.ci, hn::Mul(hn::Mul(hn::Set(df, 2.0), l.zr), l.zi));
+  l.zr = t;
+}
+
+template <int V>
+HWY_INLINE void PlainBlock(Lanes (&lanes)[V]) {
+  HWY_UNROLL(8)
+  for (int i = 0; i < kBlock; ++i) {
+    HWY_UNROLL(4)
+    for (int v = 0; v < V; ++v) Step(lanes[v]);
+  }
+}
+
+// A block that compares states with the checkpoints. Any equality within the block counts if
+// the lane is still running at its end: then it was running at every step of the block.
+template <int V>
+HWY_INLINE void CheckedBlock(Lanes (&lanes)[V], const LaneLimits& limits) {
+  const DF df;
+  const DI di;
+  MF same[V];
+  HWY_UNROLL(4)
+  for (int v = 0; v < V; ++v) same[v] = hn::FirstN(df, 0);
+  HWY_UNROLL(8)
+  for (int i = 0; i < kBlock; ++i) {
+    HWY_UNROLL(4)
+    for (int v = 0; v < V; ++v) {
+      Lanes& l = lanes[v];
+      Step(l);
+      if (i % kCycleCompareEvery != kCycleCompareEvery - 1) continue;
+      same[v] =
+          hn::Or(same[v], hn::And(hn::Eq(l.zr, l.checkpoint_r), hn::Eq(l.zi, l.checkpoint_i)));
+    }
+  }
+  const VI cap = hn::Set(di, limits.cap);
+  HWY_UNROLL(4)
+  for (int v = 0; v < V; ++v) {
+    Lanes& l = lanes[v];
+    l.count = hn::IfThenElse(hn::RebindMask(di, hn::And(same[v], l.running)), cap, l.count);
+    const auto due = hn::And(hn::RebindMask(di, l.running),
+                             hn::Gt(l.count, hn::Sub(l.checkpoint_at, hn::Set(di, 1))));
+    l.checkpoint_r = hn::IfThenElse(hn::RebindMask(df, due), l.zr, l.checkpoint_r);
+    l.checkpoint_i = hn::IfThenElse(hn::RebindMask(df, due), l.zi, l.checkpoint_i);
+    l.checkpoint_at =
+        hn::IfThenElse(due, hn::Add(l.checkpoint_at, l.checkpoint_at), l.checkpoint_at);
+  }
+}
+
+// Whether some running lane has iterated cycle_check_from times.
+template <int V>
+HWY_INLINE bool CycleChecksDue(const Lanes (&lanes)[V], const LaneLimits& limits) {
+  const DI di;
+  const VI below_check = hn::Set(di, limits.cycle_check_from - 1);
+  auto due = hn::FirstN(di, 0);
+  HWY_UNROLL(4)
+  for (int v = 0; v < V; ++v) {
+    due = hn::Or(
+        due, hn::And(hn::RebindMask(di, lanes[v].running), hn::Gt(lanes[v].count, below_check)));
+  }
+  return !hn::AllFalse(di, due);
+}
+
+// Bits of the finished lanes among the first `live` (escaped, or at the cap).
+template <int V>
+HWY_INLINE std::uint64_t FinishedLanes(const Lanes (&lanes)[V], const LaneLimits& limits,
+                                       int live) {
+  const DF df;
+  const DI di;
+  const VI below_cap = hn::Set(di, limits.cap - 1);
+  std::uint64_t finished = 0;
+  HWY_UNROLL(4)
+  for (int v = 0; v < V; ++v) {
+    const int held = live - v * kLanes;
+    const MF done = hn::And(
+        hn::FirstN(df, held < 0 ? 0 : static_cast<std::size_t>(held)),
+        hn::Or(hn::Not(lanes[v].running), hn::RebindMask(df, hn::Gt(lanes[v].count, below_cap))));
+    std::uint8_t bits[8] = {};
+    hn::StoreMaskBits(df, done, bits);
+    finished |= static_cast<std::uint64_t>(bits[0]) << (v * kLanes);
+  }
+  return finished;
+}
+
+template <int V>
+RunResult RunVectors(LaneState& s, const LaneLimits& limits, int live) {
+  Lanes lanes[V];
+  HWY_UNROLL(4)
+  for (int v = 0; v < V; ++v) lanes[v] = LoadLanes(s, v * kLanes);
+  RunResult result;
+  while (result.finished == 0 && result.blocks < kMaxBlocksPerRun) {
+    if (CycleChecksDue(lanes, limits)) {
+      CheckedBlock(lanes, limits);
+    } else {
+      PlainBlock(lanes);
+    }
+    ++result.blocks;
+    result.finished = FinishedLanes(lanes, limits, live);
+  }
+  HWY_UNROLL(4)
+  for (int v = 0; v < V; ++v) StoreLanes(lanes[v], s, v * kLanes);
+  return result;
+}
+
+// Iterates the first `live` lanes on as few vectors as hold them.
+inline RunResult Run(LaneState& s, const LaneLimits& limits, int live) {
+  switch ((live + kLanes - 1) / kLanes) {
+    case 1:
+      return RunVectors<1>(s, limits, live);
+    case 2:
+      return RunVectors<2>(s, limits, live);
+    case 3:
+      return RunVectors<3>(s, limits, live);
+    default:
+      return RunVectors<4>(s, limits, live);
+  }
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace fractal::kernel_detail
+HWY_AFTER_NAMESPACE();
+
+#endif  // per-target include guard

@@ -1,0 +1,190 @@
+// The lane scheduler and the fixed groups, on top of the vector body in lanes-inl.h. Compiled
+// once per target with it (body.cpp), so every target schedules its lanes the same way.
+
+// Highway's per-target include guard: this file is included once for each target.
+#if defined(FRACTAL_RENDER_KERNEL_SCHEDULER_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef FRACTAL_RENDER_KERNEL_SCHEDULER_INL_H_
+#undef FRACTAL_RENDER_KERNEL_SCHEDULER_INL_H_
+#else
+#define FRACTAL_RENDER_KERNEL_SCHEDULER_INL_H_
+#endif
+
+#include <hwy/highway.h>
+
+#include <cstdint>
+
+#include "render/kernel/chunks.h"
+#include "render/kernel/lanes-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace fractal::kernel_detail {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+inline void StartLane(LaneState& s, int lane, PointChunk& chunk, const LaneLimits& limits) {
+  const std::int64_t point = chunk.taken++;
+  s.zr[lane] = 0;
+  s.zi[lane] = 0;
+  s.cr[lane] = chunk.c_real[point];
+  s.ci[lane] = chunk.c_imag[point];
+  // The first checkpoint is the orbit's own first state, z = 0.
+  s.checkpoint_r[lane] = 0;
+  s.checkpoint_i[lane] = 0;
+  s.count[lane] = 0;
+  s.checkpoint_at[lane] = limits.cycle_check_from;
+  s.running[lane] = -1;
+  s.point[lane] = point;
+  s.chunk[lane] = &chunk;
+}
+
+// An idle lane iterates z = 0, c = 0: quiet, and never finished.
+inline void ClearLane(LaneState& s, int lane) {
+  s.zr[lane] = s.zi[lane] = s.cr[lane] = s.ci[lane] = 0;
+  s.checkpoint_r[lane] = s.checkpoint_i[lane] = 0;
+  s.count[lane] = 0;
+  s.checkpoint_at[lane] = 0;
+  s.running[lane] = 0;
+  s.point[lane] = -1;
+  s.chunk[lane] = nullptr;
+}
+
+inline void MoveLane(LaneState& s, int to, int from) {
+  s.zr[to] = s.zr[from];
+  s.zi[to] = s.zi[from];
+  s.cr[to] = s.cr[from];
+  s.ci[to] = s.ci[from];
+  s.checkpoint_r[to] = s.checkpoint_r[from];
+  s.checkpoint_i[to] = s.checkpoint_i[from];
+  s.count[to] = s.count[from];
+  s.checkpoint_at[to] = s.checkpoint_at[from];
+  s.running[to] = s.running[from];
+  s.point[to] = s.point[from];
+  s.chunk[to] = s.chunk[from];
+  ClearLane(s, from);
+}
+
+// Packs the busy lanes of [0, live) to the front, so the tail of the rows runs on fewer vectors.
+inline int Compact(LaneState& s, int live) {
+  int front = 0;
+  int back = live - 1;
+  while (true) {
+    while (front <= back && s.point[front] >= 0) ++front;
+    while (back > front && s.point[back] < 0) --back;
+    if (front >= back) break;
+    MoveLane(s, front, back);
+  }
+  return front;
+}
+
+// Takes the points of the feed one at a time, chunk after chunk.
+class PointQueue {
+ public:
+  explicit PointQueue(const PointFeed& feed) : feed_(feed) {}
+
+  // Starts the next point in `lane`; false once the feed is dry.
+  bool StartNext(LaneState& s, int lane) {
+    if (chunk_ == nullptr && !dry_) {
+      chunk_ = feed_.next(feed_.context);
+      dry_ = chunk_ == nullptr;
+    }
+    if (chunk_ == nullptr) return false;
+    StartLane(s, lane, *chunk_, feed_.limits);
+    // Once every point of the chunk is taken only its lanes know it, and the feed may reuse it
+    // as soon as it is finished.
+    if (chunk_->taken == chunk_->size) chunk_ = nullptr;
+    return true;
+  }
+
+ private:
+  const PointFeed& feed_;
+  PointChunk* chunk_ = nullptr;
+  bool dry_ = false;
+};
+
+// Writes the counts of the finished lanes and gives them new points; returns the live lanes.
+inline int Retire(LaneState& s, std::uint64_t finished, PointQueue& queue, const PointFeed& feed,
+                  int live) {
+  bool idle = false;
+  for (std::uint64_t bits = finished; bits != 0; bits &= bits - 1) {
+    const int lane = __builtin_ctzll(bits);
+    PointChunk& chunk = *s.chunk[lane];
+    const std::int64_t n = s.count[lane];
+    chunk.counts[s.point[lane]] =
+        static_cast<std::int32_t>(n < feed.limits.cap ? n : feed.limits.cap);
+    if (--chunk.unfinished == 0) feed.finished(feed.context, chunk);
+    if (!queue.StartNext(s, lane)) {
+      ClearLane(s, lane);
+      idle = true;
+    }
+  }
+  return idle ? Compact(s, live) : live;
+}
+
+inline void ComputeFed(const PointFeed& feed, std::uint64_t& executed) {
+  LaneState s;
+  PointQueue queue(feed);
+  int live = 0;
+  while (live < kSlots && queue.StartNext(s, live)) ++live;
+  for (int lane = live; lane < kSlots; ++lane) ClearLane(s, lane);
+  while (live > 0 && !feed.abandoned(feed.context)) {
+    const RunResult run = Run(s, feed.limits, live);
+    // Added before any chunk is reported finished, so whoever waits for the chunk sees them.
+    executed += static_cast<std::uint64_t>(run.blocks) * static_cast<std::uint64_t>(live) * kBlock;
+    live = Retire(s, run.finished, queue, feed, live);
+  }
+}
+
+// Runs the `held` points of a group from z = 0 until every one is done; returns the lane
+// iterations. At most cap steps, so no count passes the cap.
+inline std::uint64_t RunGroup(const RowTask& task, std::int64_t first, int held) {
+  const DF df;
+  const DI di;
+  // The group's points, copied so that lanes past the last point read zeros, not past the row.
+  alignas(64) double c_real[kGroup] = {};
+  alignas(64) double c_imag[kGroup] = {};
+  for (int i = 0; i < held; ++i) {
+    c_real[i] = task.c_real[first + i];
+    c_imag[i] = task.c_imag[first + i];
+  }
+  Lanes lanes[kGroupVectors];
+  HWY_UNROLL(4)
+  for (int v = 0; v < kGroupVectors; ++v) {
+    const int in_vector = held - v * kLanes;
+    Lanes& l = lanes[v];
+    l.zr = l.zi = l.checkpoint_r = l.checkpoint_i = hn::Zero(df);
+    l.cr = hn::Load(df, c_real + v * kLanes);
+    l.ci = hn::Load(df, c_imag + v * kLanes);
+    l.count = l.checkpoint_at = hn::Zero(di);
+    // Lanes past the last point start finished, and so never hold the group up.
+    l.running = hn::FirstN(df, in_vector < 0 ? 0 : static_cast<std::size_t>(in_vector));
+  }
+  std::int64_t steps = 0;
+  while (steps < task.cap) {
+    auto any = hn::FirstN(df, 0);
+    HWY_UNROLL(4)
+    for (int v = 0; v < kGroupVectors; ++v) {
+      Step(lanes[v]);
+      any = hn::Or(any, lanes[v].running);
+    }
+    ++steps;
+    if (hn::AllFalse(df, any)) break;
+  }
+  alignas(64) std::int64_t counts[kGroup];
+  HWY_UNROLL(4)
+  for (int v = 0; v < kGroupVectors; ++v) hn::Store(lanes[v].count, di, counts + v * kLanes);
+  for (int i = 0; i < held; ++i) task.counts[first + i] = static_cast<std::int32_t>(counts[i]);
+  return static_cast<std::uint64_t>(steps) * static_cast<std::uint64_t>(held);
+}
+
+inline void ComputeGroups(const RowTask& task, std::uint64_t& executed) {
+  for (std::int64_t first = 0; first < task.size; first += kGroup) {
+    const std::int64_t left = task.size - first;
+    executed += RunGroup(task, first, left < kGroup ? static_cast<int>(left) : kGroup);
+  }
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace fractal::kernel_detail
+HWY_AFTER_NAMESPACE();
+
+#endif  // per-target include guard
