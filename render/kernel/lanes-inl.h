@@ -116,6 +116,18 @@ HWY_INLINE void StoreLanes(const Lanes& l, LaneState& s, int o) {
   hn::Store(hn::VecFromMask(di, hn::RebindMask(di, l.running)), di, s.running + o);
 }
 
+// Adds one to the count of every lane in `m`. The one place where targets differ: a target with
+// mask registers adds under the mask; elsewhere a mask is a vector of all-ones lanes (-1), which
+// is subtracted. Both give the same counts; each is one instruction on its own targets.
+HWY_INLINE VI CountIf(hn::Mask<DI> m, VI count) {
+  const DI di;
+#if HWY_TARGET <= HWY_AVX3 && HWY_ARCH_X86
+  return hn::IfThenElse(m, hn::Add(count, hn::Set(di, 1)), count);
+#else
+  return hn::Sub(count, hn::VecFromMask(di, m));
+#endif
+}
+
 // One iteration of one vector, in EscapeCount's order. z is updated whether or not a lane is
 // still running; only the count stops.
 HWY_INLINE void Step(Lanes& l) {
@@ -125,7 +137,7 @@ HWY_INLINE void Step(Lanes& l) {
   const VF zi2 = hn::Mul(l.zi, l.zi);
   // !(zr2 + zi2 >= 4): true for NaN, exactly as the plain test lets NaN through.
   l.running = hn::AndNot(hn::Ge(hn::Add(zr2, zi2), hn::Set(df, 4.0)), l.running);
-  l.count = hn::Sub(l.count, hn::VecFromMask(di, hn::RebindMask(di, l.running)));
+  l.count = CountIf(hn::RebindMask(di, l.running), l.count);
   const VF t = hn::Add(hn::Sub(zr2, zi2), l.cr);
   l.zi = hn::Add(l.ci, hn::Mul(hn::Mul(hn::Set(df, 2.0), l.zr), l.zi));
   l.zr = t;
@@ -188,20 +200,18 @@ HWY_INLINE bool CycleChecksDue(const Lanes (&lanes)[V], const LaneLimits& limits
   return !hn::AllFalse(di, due);
 }
 
-// Bits of the finished lanes among the first `live` (escaped, or at the cap).
+// Bits of the finished lanes (escaped, or at the cap) among the `held` ones.
 template <int V>
-HWY_INLINE std::uint64_t FinishedLanes(const Lanes (&lanes)[V], const LaneLimits& limits,
-                                       int live) {
+HWY_INLINE std::uint64_t FinishedLanes(const Lanes (&lanes)[V], const MF (&held)[V],
+                                       const LaneLimits& limits) {
   const DF df;
   const DI di;
   const VI below_cap = hn::Set(di, limits.cap - 1);
   std::uint64_t finished = 0;
   HWY_UNROLL(4)
   for (int v = 0; v < V; ++v) {
-    const int held = live - v * kLanes;
-    const MF done = hn::And(
-        hn::FirstN(df, held < 0 ? 0 : static_cast<std::size_t>(held)),
-        hn::Or(hn::Not(lanes[v].running), hn::RebindMask(df, hn::Gt(lanes[v].count, below_cap))));
+    const MF capped = hn::RebindMask(df, hn::Gt(lanes[v].count, below_cap));
+    const MF done = hn::And(held[v], hn::Or(hn::Not(lanes[v].running), capped));
     std::uint8_t bits[8] = {};
     hn::StoreMaskBits(df, done, bits);
     finished |= static_cast<std::uint64_t>(bits[0]) << (v * kLanes);
@@ -211,9 +221,15 @@ HWY_INLINE std::uint64_t FinishedLanes(const Lanes (&lanes)[V], const LaneLimits
 
 template <int V>
 RunResult RunVectors(LaneState& s, const LaneLimits& limits, int live) {
+  const DF df;
   Lanes lanes[V];
+  MF held[V];  // the lanes below `live`
   HWY_UNROLL(4)
-  for (int v = 0; v < V; ++v) lanes[v] = LoadLanes(s, v * kLanes);
+  for (int v = 0; v < V; ++v) {
+    lanes[v] = LoadLanes(s, v * kLanes);
+    const int in_vector = live - v * kLanes;
+    held[v] = hn::FirstN(df, in_vector < 0 ? 0 : static_cast<std::size_t>(in_vector));
+  }
   RunResult result;
   while (result.finished == 0 && result.blocks < kMaxBlocksPerRun) {
     if (CycleChecksDue(lanes, limits)) {
@@ -222,7 +238,7 @@ RunResult RunVectors(LaneState& s, const LaneLimits& limits, int live) {
       PlainBlock(lanes);
     }
     ++result.blocks;
-    result.finished = FinishedLanes(lanes, limits, live);
+    result.finished = FinishedLanes(lanes, held, limits);
   }
   HWY_UNROLL(4)
   for (int v = 0; v < V; ++v) StoreLanes(lanes[v], s, v * kLanes);
