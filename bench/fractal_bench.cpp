@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,12 +19,11 @@
 #include "bench/bench_timing.h"
 #include "platform/memory_platform.h"
 #include "render/kernel/kernel.h"
-#include "render/kernel/legacy/legacy.h"
 #include "render/threaded_row_source.h"
 #include "render/view_steps.h"
-#include "tests/click_views.h"
-#include "tests/literal_drawing.h"
-#include "tests/reference_drawing.h"
+#include "support/click_views.h"
+#include "support/literal_drawing.h"
+#include "support/reference_drawing.h"
 #include "window/form1.h"
 
 namespace fractal {
@@ -146,66 +144,52 @@ void Run() {
 
   double literal_ns_per_iteration = 0;  // measured on the first views
   double bare_ns_per_iteration = 0;
-  const char* pair_env = std::getenv("FRACTAL_PAIR");
-  const std::string pair = pair_env ? pair_env : "avx512";
-  const int legacy = pair == "avx512" ? 3 : pair == "avx2" ? 2 : 1;
-  const char* hwy_name = pair == "avx512" ? "AVX3" : pair == "avx2" ? "AVX2" : "SCALAR";
-  for (KernelTarget t : SupportedKernelTargets())
-    if (std::string(KernelTargetName(t)) == hwy_name) ForceKernelTarget(t);
-  std::printf("pair: hand-written %s against Highway %s\n", pair.c_str(),
-              KernelTargetName(ActiveKernelTarget()));
-  for (const Case& base : cases)
-    for (int variant : {legacy, 0}) {
-      Case c = base;
-      c.name = (variant ? "hand " : "hwy  ") + base.name;
-      kernel_detail::legacy_body = variant;
-      SetCycleDetection(c.cycle_detection);
-      const Work work = KernelPass(c.view);
-      // A drawing runs the same iterations as the kernel pass, on any number of threads.
-      const double t1 = serial.Draw(c.view);
-      const double tn = threaded.Draw(c.view);
-      SetCycleDetection(true);
+  for (const Case& c : cases) {
+    SetCycleDetection(c.cycle_detection);
+    const Work work = KernelPass(c.view);
+    // A drawing runs the same iterations as the kernel pass, on any number of threads.
+    const double t1 = serial.Draw(c.view);
+    const double tn = threaded.Draw(c.view);
+    SetCycleDetection(true);
 
-      const double points = static_cast<double>(RowSteps().size() * ColumnSteps().size());
-      const double estimate = literal_ns_per_iteration * 1e-9 * (work.counted + points);
-      std::string literal_text;
-      std::string bare_text;
-      double literal = 0;
-      double bare = 0;
-      bool same = false;
-      bool ran_literal = false;
-      if (variant != 0 && (literal_ns_per_iteration == 0 || estimate < kLiteralLimitSeconds)) {
-        literal = literal_window.Draw(c.view);
-        literal_ns_per_iteration =
-            std::max(literal_ns_per_iteration, literal * 1e9 / (work.counted + points));
-        same = SameSurface(literal_window.Surface(), serial.Surface()) &&
-               SameSurface(literal_window.Surface(), threaded.Surface());
-        literal_text = Fixed(literal, 3);
-        const Clock::time_point t = Clock::now();
-        const std::vector<Colour> picture = testing::ReferencePicture(c.view);
-        bare = Seconds(t);
-        same = same && SameSurface(picture, serial.Surface());
-        bare_ns_per_iteration =
-            std::max(bare_ns_per_iteration, bare * 1e9 / (work.counted + points));
-        bare_text = Fixed(bare, 3);
-        ran_literal = true;
-      } else {
-        literal = estimate;
-        literal_text = "est. " + Fixed(estimate, 0);
-        bare = bare_ns_per_iteration * 1e-9 * (work.counted + points);
-        bare_text = "est. " + Fixed(bare, 0);
-      }
-      std::printf(
-          "%-40s %9d %10d %12s %10s %10s %10s %10s %8s %8s %8s %7s %7s %7s %7s %5s\n",
-          c.name.c_str(), c.view.Zoom, 16 * c.view.Zoom, literal_text.c_str(), bare_text.c_str(),
-          Fixed(work.kernel_seconds * 1e3, 2).c_str(), Fixed(t1 * 1e3, 2).c_str(),
-          Fixed(tn * 1e3, 2).c_str(), Fixed(literal / t1, 0).c_str(),
-          Fixed(literal / tn, 0).c_str(), Fixed(bare / tn, 0).c_str(),
-          Fixed(work.counted / t1 * 1e-9, 2).c_str(), Fixed(work.executed / t1 * 1e-9, 2).c_str(),
-          Fixed(work.counted / tn * 1e-9, 2).c_str(), Fixed(work.executed / tn * 1e-9, 2).c_str(),
-          ran_literal ? (same ? "yes" : "NO") : "-");
-      std::fflush(stdout);
+    const double points = static_cast<double>(RowSteps().size() * ColumnSteps().size());
+    const double estimate = literal_ns_per_iteration * 1e-9 * (work.counted + points);
+    std::string literal_text;
+    std::string bare_text;
+    double literal = 0;
+    double bare = 0;
+    bool same = false;
+    bool ran_literal = false;
+    if (literal_ns_per_iteration == 0 || estimate < kLiteralLimitSeconds) {
+      literal = literal_window.Draw(c.view);
+      literal_ns_per_iteration =
+          std::max(literal_ns_per_iteration, literal * 1e9 / (work.counted + points));
+      same = SameSurface(literal_window.Surface(), serial.Surface()) &&
+             SameSurface(literal_window.Surface(), threaded.Surface());
+      literal_text = Fixed(literal, 3);
+      const Clock::time_point t = Clock::now();
+      const std::vector<Colour> picture = testing::ReferencePicture(c.view);
+      bare = Seconds(t);
+      same = same && SameSurface(picture, serial.Surface());
+      bare_ns_per_iteration = std::max(bare_ns_per_iteration, bare * 1e9 / (work.counted + points));
+      bare_text = Fixed(bare, 3);
+      ran_literal = true;
+    } else {
+      literal = estimate;
+      literal_text = "est. " + Fixed(estimate, 0);
+      bare = bare_ns_per_iteration * 1e-9 * (work.counted + points);
+      bare_text = "est. " + Fixed(bare, 0);
     }
+    std::printf(
+        "%-40s %9d %10d %12s %10s %10s %10s %10s %8s %8s %8s %7s %7s %7s %7s %5s\n", c.name.c_str(),
+        c.view.Zoom, 16 * c.view.Zoom, literal_text.c_str(), bare_text.c_str(),
+        Fixed(work.kernel_seconds * 1e3, 2).c_str(), Fixed(t1 * 1e3, 2).c_str(),
+        Fixed(tn * 1e3, 2).c_str(), Fixed(literal / t1, 0).c_str(), Fixed(literal / tn, 0).c_str(),
+        Fixed(bare / tn, 0).c_str(), Fixed(work.counted / t1 * 1e-9, 2).c_str(),
+        Fixed(work.executed / t1 * 1e-9, 2).c_str(), Fixed(work.counted / tn * 1e-9, 2).c_str(),
+        Fixed(work.executed / tn * 1e-9, 2).c_str(), ran_literal ? (same ? "yes" : "NO") : "-");
+    std::fflush(stdout);
+  }
   std::printf(
       "\n"
       "literal s: the drawing routine as written, every point through SetPoint, the "

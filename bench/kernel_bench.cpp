@@ -8,16 +8,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bench/bench_timing.h"
 #include "render/kernel/kernel.h"
-#include "render/kernel/legacy/legacy.h"
 #include "render/view_steps.h"
-#include "tests/click_views.h"
+#include "support/click_views.h"
 
 namespace fractal::bench {
 namespace {
@@ -80,35 +78,23 @@ void Run(const std::string& only) {
   std::printf(" %5s\n", "same");
 
   const std::size_t points = RowSteps().size() * ColumnSteps().size();
-  const char* pair_env = std::getenv("FRACTAL_PAIR");
-  const std::string pair = pair_env ? pair_env : "avx512";
-  const int legacy = pair == "avx512" ? 3 : pair == "avx2" ? 2 : 1;
-  const char* hwy_name = pair == "avx512" ? "AVX3" : pair == "avx2" ? "AVX2" : "SCALAR";
-  for (KernelTarget t : SupportedKernelTargets())
-    if (std::string(KernelTargetName(t)) == hwy_name) ForceKernelTarget(t);
-  std::printf("pair: hand-written %s against Highway %s\n", pair.c_str(),
-              KernelTargetName(ActiveKernelTarget()));
-  for (const Case& base : cases)
-    for (int variant : {legacy, 0}) {
-      Case c = base;
-      c.name = (variant ? "hand " : "hwy  ") + base.name;
-      kernel_detail::legacy_body = variant;
-      if (c.name.find(only) == std::string::npos) continue;
-      const EscapeParams params = MakeEscapeParams(c.view);
-      std::vector<std::int32_t> by_row(points), batched(points);
-      std::printf("%-14s %10d %9.2f", c.name.c_str(), params.cap,
-                  1e3 * Best([&] { RowByRow(params, by_row); }));
-      bool same = true;
-      for (int threads : {1, 2}) {
-        for (int b : batches) {
-          std::fill(batched.begin(), batched.end(), -1);
-          std::printf(" %9.2f", 1e3 * Best([&] { Batches(params, b, threads, batched); }));
-          same &= batched == by_row;
-          std::fflush(stdout);
-        }
+  for (const Case& c : cases) {
+    if (c.name.find(only) == std::string::npos) continue;
+    const EscapeParams params = MakeEscapeParams(c.view);
+    std::vector<std::int32_t> by_row(points), batched(points);
+    std::printf("%-14s %10d %9.2f", c.name.c_str(), params.cap,
+                1e3 * Best([&] { RowByRow(params, by_row); }));
+    bool same = true;
+    for (int threads : {1, 2}) {
+      for (int b : batches) {
+        std::fill(batched.begin(), batched.end(), -1);
+        std::printf(" %9.2f", 1e3 * Best([&] { Batches(params, b, threads, batched); }));
+        same &= batched == by_row;
+        std::fflush(stdout);
       }
-      std::printf(" %5s\n", same ? "yes" : "NO");
     }
+    std::printf(" %5s\n", same ? "yes" : "NO");
+  }
 }
 
 }  // namespace

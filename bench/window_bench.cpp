@@ -14,7 +14,7 @@
 #include "bench/bench_timing.h"
 #include "platform/memory_platform.h"
 #include "platform/sdl_platform.h"
-#include "tests/click_views.h"
+#include "support/click_views.h"
 #include "window/form1.h"
 
 namespace fractal {

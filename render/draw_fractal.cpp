@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "runtime/runtime.h"
 #include "render/view_steps.h"
+#include "runtime/runtime.h"
 
 namespace fractal {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "platform/memory_platform.h"
 #include "render/view_steps.h"
-#include "tests/reference_drawing.h"
+#include "support/reference_drawing.h"
 #include "window/form1.h"
 
 namespace fractal {

@@ -10,8 +10,8 @@
 
 #include "render/kernel/kernel.h"
 #include "render/view_steps.h"
-#include "tests/click_views.h"
-#include "tests/kernel_testing.h"
+#include "support/click_views.h"
+#include "support/kernel_testing.h"
 
 namespace fractal {
 namespace {
@@ -71,11 +71,8 @@ class RecordingFeed : public RowFeed {
   bool abandoned_ = false;
 };
 
-class KernelFeedTest : public ::testing::TestWithParam<KernelTarget> {
+class KernelFeedTest : public testing::EveryTarget {
  protected:
-  void SetUp() override { ForceKernelTarget(GetParam()); }
-  void TearDown() override { ForceKernelTarget(std::nullopt); }
-
   KernelScratch scratch_;  // shared by the computations of a test, as a worker's is
 };
 

@@ -13,8 +13,8 @@
 #include "render/kernel/escape_time.h"
 #include "render/kernel/kernel.h"
 #include "render/view_steps.h"
-#include "tests/click_views.h"
-#include "tests/kernel_testing.h"
+#include "support/click_views.h"
+#include "support/kernel_testing.h"
 
 namespace fractal {
 namespace {
@@ -57,11 +57,8 @@ std::vector<std::int32_t> Batched(const EscapeParams& params, int first, int row
   return counts;
 }
 
-class KernelRowsTest : public ::testing::TestWithParam<KernelTarget> {
+class KernelRowsTest : public testing::EveryTarget {
  protected:
-  void SetUp() override { ForceKernelTarget(GetParam()); }
-  void TearDown() override { ForceKernelTarget(std::nullopt); }
-
   // Rows [first, first + rows) in each batch size and at each width, against the plain loop;
   // where it gave up, the kernel's count must be at least the budget. Stops at the first mismatch.
   void ExpectPlainCounts(const EscapeParams& params, int first, int rows, const std::string& what) {

@@ -15,9 +15,9 @@
 
 #include "render/kernel/escape_time.h"
 #include "render/view_steps.h"
-#include "tests/click_views.h"
-#include "tests/kernel_testing.h"
-#include "tests/reference_drawing.h"
+#include "support/click_views.h"
+#include "support/kernel_testing.h"
+#include "support/reference_drawing.h"
 #include "view/view_state.h"
 
 namespace fractal {
@@ -123,14 +123,7 @@ std::vector<int> EveryNthRow(int n, int first = 0) {
   return rows;
 }
 
-class KernelTargetTest : public ::testing::TestWithParam<KernelTarget> {
- protected:
-  void SetUp() override { ForceKernelTarget(GetParam()); }
-  void TearDown() override {
-    ForceKernelTarget(std::nullopt);
-    SetCycleDetection(true);
-  }
-};
+class KernelTargetTest : public testing::EveryTarget {};
 
 INSTANTIATE_TEST_SUITE_P(Targets, KernelTargetTest, ::testing::ValuesIn(SupportedTargets()),
                          TargetName);

@@ -1,7 +1,7 @@
 // The literal whole drawing the benchmark times against the fast one: the reference picture,
 // drawn point by point through the window with the viewer's captions, and the errors the
 // drawing routine raises.
-#include "tests/literal_drawing.h"
+#include "support/literal_drawing.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 
 #include "platform/memory_platform.h"
 #include "runtime/runtime.h"
-#include "tests/click_views.h"
-#include "tests/reference_drawing.h"
+#include "support/click_views.h"
+#include "support/reference_drawing.h"
 #include "window/form1.h"
 
 namespace fractal {

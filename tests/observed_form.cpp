@@ -4,7 +4,7 @@
 #include <cmath>
 #include <set>
 
-#include "tests/reference_drawing.h"
+#include "support/reference_drawing.h"
 
 namespace fractal::testing {
 namespace {

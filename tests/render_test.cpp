@@ -4,10 +4,10 @@
 #include <cmath>
 
 #include "platform/memory_platform.h"
-#include "runtime/runtime.h"
 #include "render/kernel/escape_time.h"
 #include "render/view_steps.h"
-#include "tests/reference_drawing.h"
+#include "runtime/runtime.h"
+#include "support/reference_drawing.h"
 #include "window/form1.h"
 
 namespace fractal {

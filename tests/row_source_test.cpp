@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "render/threaded_row_source.h"
-#include "tests/reference_drawing.h"
+#include "support/reference_drawing.h"
 
 namespace fractal {
 namespace {

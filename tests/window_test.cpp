@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/memory_platform.h"
-#include "tests/reference_drawing.h"
+#include "support/reference_drawing.h"
 #include "window/form1.h"
 
 namespace fractal {

@@ -1,7 +1,7 @@
 #include "window/form1.h"
 
-#include "runtime/runtime.h"
 #include "render/threaded_row_source.h"
+#include "runtime/runtime.h"
 
 namespace fractal {
 

@@ -10,7 +10,6 @@
 
 #include "render/kernel/chunks.h"
 #include "render/kernel/kernel.h"
-#include "render/kernel/legacy/legacy.h"
 
 namespace fractal {
 namespace {
@@ -178,14 +177,6 @@ void RunLanes(const EscapeParams& params, Feeder& feeder) {
       [](void* f) { return static_cast<Feeder*>(f)->Abandoned(); },
       {params.cap,
        cycle_detection.load(std::memory_order_relaxed) ? kCycleCheckFrom : kNoCycleCheck}};
-  switch (kernel_detail::legacy_body.load()) {
-    case 1:
-      return kernel_detail::ComputeFedScalar(feed, feeder.Executed());
-    case 2:
-      return kernel_detail::ComputeFedAvx2(feed, feeder.Executed());
-    case 3:
-      return kernel_detail::ComputeFedAvx512(feed, feeder.Executed());
-  }
   kernel_detail::ComputeFedBody(feed, feeder.Executed());
 }
 
@@ -195,19 +186,7 @@ void RunGroups(const EscapeParams& params, Feeder& feeder) {
     if (chunk == nullptr) return;
     const kernel_detail::RowTask task{chunk->c_real, chunk->c_imag, chunk->counts, chunk->size,
                                       params.cap};
-    switch (kernel_detail::legacy_body.load()) {
-      case 1:
-        kernel_detail::ComputeGroupsScalar(task, feeder.Executed());
-        break;
-      case 2:
-        kernel_detail::ComputeGroupsAvx2(task, feeder.Executed());
-        break;
-      case 3:
-        kernel_detail::ComputeGroupsAvx512(task, feeder.Executed());
-        break;
-      default:
-        kernel_detail::ComputeGroupsBody(task, feeder.Executed());
-    }
+    kernel_detail::ComputeGroupsBody(task, feeder.Executed());
     feeder.Finished(*chunk);
   }
 }

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "support/reference_drawing.h"
 #include "tests/e2e/view_path.h"
 #include "tests/e2e/viewer_session.h"
-#include "tests/reference_drawing.h"
 
 namespace fractal::e2e {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "tests/reference_drawing.h"
+#include "support/reference_drawing.h"
 
 namespace fractal::e2e {
 namespace {

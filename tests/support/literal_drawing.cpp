@@ -1,4 +1,4 @@
-#include "tests/literal_drawing.h"
+#include "support/literal_drawing.h"
 
 #include <cmath>
 #include <cstdint>

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "tests/reference_drawing.h"
+#include "support/reference_drawing.h"
 #include "view/view_state.h"
 
 namespace fractal::testing {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <span>
 #include <string>
@@ -13,15 +14,35 @@
 
 #include "render/kernel/escape_time.h"
 #include "render/kernel/kernel.h"
-#include "tests/click_views.h"
+#include "support/click_views.h"
 
 namespace fractal::testing {
 
 inline std::vector<KernelTarget> SupportedTargets() { return SupportedKernelTargets(); }
 
+}  // namespace fractal::testing
+
+namespace fractal {
+// Test names and failure messages show a target by its name.
+inline void PrintTo(KernelTarget target, std::ostream* out) { *out << KernelTargetName(target); }
+}  // namespace fractal
+
+namespace fractal::testing {
+
 inline std::string TargetName(const ::testing::TestParamInfo<KernelTarget>& info) {
   return KernelTargetName(info.param);
 }
+
+// A fixture whose tests run once on every target this CPU runs, that target forced throughout;
+// instantiate with ValuesIn(SupportedTargets()) and TargetName.
+class EveryTarget : public ::testing::TestWithParam<KernelTarget> {
+ protected:
+  void SetUp() override { ForceKernelTarget(GetParam()); }
+  void TearDown() override {
+    ForceKernelTarget(std::nullopt);
+    SetCycleDetection(true);
+  }
+};
 
 // EscapeCount's loop, giving up after `budget` iterations (nullopt) so that deep interior points
 // do not take a billion steps each.

@@ -1,4 +1,4 @@
-#include "tests/reference_drawing.h"
+#include "support/reference_drawing.h"
 
 #include <cmath>
 
