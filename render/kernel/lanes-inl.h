@@ -80,6 +80,9 @@ struct LaneState {
 
 // One vector's lanes, held in registers for a run.
 struct Lanes {
+  // Written out, so that it is compiled for this target like the code around it: an implicit
+  // constructor is not, and some compilers then refuse to inline the vectors' own (arm64 GCC).
+  HWY_ATTR Lanes() {}
   VF zr, zi, cr, ci, checkpoint_r, checkpoint_i;
   VI count, checkpoint_at;
   MF running;
@@ -93,15 +96,17 @@ struct RunResult {
 HWY_INLINE Lanes LoadLanes(const LaneState& s, int o) {
   const DF df;
   const DI di;
-  return {hn::Load(df, s.zr + o),
-          hn::Load(df, s.zi + o),
-          hn::Load(df, s.cr + o),
-          hn::Load(df, s.ci + o),
-          hn::Load(df, s.checkpoint_r + o),
-          hn::Load(df, s.checkpoint_i + o),
-          hn::Load(di, s.count + o),
-          hn::Load(di, s.checkpoint_at + o),
-          hn::RebindMask(df, hn::MaskFromVec(hn::Load(di, s.running + o)))};
+  Lanes l;
+  l.zr = hn::Load(df, s.zr + o);
+  l.zi = hn::Load(df, s.zi + o);
+  l.cr = hn::Load(df, s.cr + o);
+  l.ci = hn::Load(df, s.ci + o);
+  l.checkpoint_r = hn::Load(df, s.checkpoint_r + o);
+  l.checkpoint_i = hn::Load(df, s.checkpoint_i + o);
+  l.count = hn::Load(di, s.count + o);
+  l.checkpoint_at = hn::Load(di, s.checkpoint_at + o);
+  l.running = hn::RebindMask(df, hn::MaskFromVec(hn::Load(di, s.running + o)));
+  return l;
 }
 
 HWY_INLINE void StoreLanes(const Lanes& l, LaneState& s, int o) {
