@@ -139,12 +139,19 @@ inline void ComputeFed(const PointFeed& feed, std::uint64_t& executed) {
 inline std::uint64_t RunGroup(const RowTask& task, std::int64_t first, int held) {
   const DF df;
   const DI di;
-  // The group's points, copied so that lanes past the last point read zeros, not past the row.
-  alignas(64) double c_real[kGroup] = {};
-  alignas(64) double c_imag[kGroup] = {};
-  for (int i = 0; i < held; ++i) {
-    c_real[i] = task.c_real[first + i];
-    c_imag[i] = task.c_imag[first + i];
+  const double* c_real = task.c_real + first;
+  const double* c_imag = task.c_imag + first;
+  // A group short of points reads copies, so that lanes past the last point read zeros, not
+  // past the end of the points.
+  alignas(64) double tail_real[kGroup];
+  alignas(64) double tail_imag[kGroup];
+  if (held < kGroup) {
+    for (int i = 0; i < kGroup; ++i) {
+      tail_real[i] = i < held ? c_real[i] : 0;
+      tail_imag[i] = i < held ? c_imag[i] : 0;
+    }
+    c_real = tail_real;
+    c_imag = tail_imag;
   }
   Lanes lanes[kGroupVectors];
   HWY_UNROLL(4)
@@ -152,8 +159,8 @@ inline std::uint64_t RunGroup(const RowTask& task, std::int64_t first, int held)
     const int in_vector = held - v * kLanes;
     Lanes& l = lanes[v];
     l.zr = l.zi = l.checkpoint_r = l.checkpoint_i = hn::Zero(df);
-    l.cr = hn::Load(df, c_real + v * kLanes);
-    l.ci = hn::Load(df, c_imag + v * kLanes);
+    l.cr = hn::LoadU(df, c_real + v * kLanes);
+    l.ci = hn::LoadU(df, c_imag + v * kLanes);
     l.count = l.checkpoint_at = hn::Zero(di);
     // Lanes past the last point start finished, and so never hold the group up.
     l.running = hn::FirstN(df, in_vector < 0 ? 0 : static_cast<std::size_t>(in_vector));
