@@ -5,6 +5,7 @@
 #include <set>
 
 #include "support/reference_drawing.h"
+#include "support/surface_difference.h"
 
 namespace fractal::testing {
 namespace {
@@ -69,18 +70,9 @@ bool SameView(const ViewState& a, const ViewState& b) {
 
 ::testing::AssertionResult SurfaceEquals(std::span<const Colour> surface,
                                          std::span<const Colour> expected, int width) {
-  if (surface.size() != expected.size()) {
-    return ::testing::AssertionFailure()
-           << "surface of " << surface.size() << " pixels, expected " << expected.size();
-  }
-  const auto first = std::mismatch(surface.begin(), surface.end(), expected.begin()).first;
-  if (first == surface.end()) return ::testing::AssertionSuccess();
-  const auto index = first - surface.begin();
-  std::size_t differing = 0;
-  for (std::size_t i = 0; i < surface.size(); ++i) differing += surface[i] != expected[i];
-  return ::testing::AssertionFailure()
-         << differing << " pixels differ; the first is column " << index % width << ", row "
-         << index / width << ": " << surface[index] << " instead of " << expected[index];
+  const std::string difference = testing::DescribeDifference(surface, expected, width);
+  if (difference.empty()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "pixels: " << difference;
 }
 
 ::testing::AssertionResult OffsetFollowsPointer(std::int16_t offset, float position,

@@ -16,6 +16,7 @@
 #include "render/threaded_row_source.h"
 #include "render/view_steps.h"
 #include "support/kernel_testing.h"
+#include "support/surface_difference.h"
 
 namespace fractal {
 namespace {
@@ -67,17 +68,9 @@ std::vector<std::int32_t> PlainCounts(const EscapeParams& params) {
   return counts;
 }
 
-// The first point where `got` differs from `expected`, as text; empty if none does.
 std::string FirstDifference(const std::vector<std::int32_t>& expected,
                             const std::vector<std::int32_t>& got) {
-  if (got.size() != expected.size()) return "sizes differ";
-  for (std::size_t i = 0; i < got.size(); ++i) {
-    if (got[i] == expected[i]) continue;
-    return "row " + std::to_string(i / ColumnSteps().size()) + " column " +
-           std::to_string(i % ColumnSteps().size()) + ": " + std::to_string(got[i]) +
-           ", expected " + std::to_string(expected[i]);
-  }
-  return "";
+  return testing::DescribeDifference(got, expected, ColumnSteps().size());
 }
 
 TEST(WholeViews, EveryTargetAndThreadCountGivesTheSameCounts) {

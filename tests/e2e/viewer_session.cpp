@@ -8,6 +8,8 @@
 #include <bit>
 #include <stdexcept>
 
+#include "support/surface_difference.h"
+
 namespace fractal::e2e {
 namespace {
 
@@ -257,19 +259,7 @@ bool ViewerSession::PollUntil(Clock::time_point deadline, const std::function<bo
 }
 
 std::string DescribeDifference(const Picture& got, const Picture& want) {
-  if (got.size() != want.size()) return "pictures of different sizes";
-  std::size_t differing = 0;
-  std::size_t first = 0;
-  for (std::size_t i = got.size(); i-- > 0;) {
-    if (got[i] != want[i]) {
-      ++differing;
-      first = i;
-    }
-  }
-  if (differing == 0) return "";
-  return std::to_string(differing) + " pixels differ; the first at row " +
-         std::to_string(first / kSurfaceSize) + " column " + std::to_string(first % kSurfaceSize) +
-         ": got " + std::to_string(got[first]) + ", want " + std::to_string(want[first]);
+  return testing::DescribeDifference(got, want, kSurfaceSize);
 }
 
 }  // namespace fractal::e2e
