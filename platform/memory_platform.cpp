@@ -149,21 +149,22 @@ void MemoryPlatform::PumpEvents() {
   const int pump = ++pumps_;
   if (on_pump_) on_pump_(pump);
   ReleaseScheduled(pump);
+  HandlePending();
+}
+
+void MemoryPlatform::PumpEventsWhileWaiting() {
+  // Scripted events stay with the pumps they were scripted for: which rows a drawing waits for
+  // depends on its worker threads' pace, and a script must not.
+  HandlePending();
+}
+
+void MemoryPlatform::HandlePending() {
   // Handlers run nested here may pump again and take later events; take one at a time.
   while (!pending_.empty()) {
     FormEvent event = pending_.front();
     pending_.pop_front();
     Dispatch(*form_, event);
   }
-}
-
-void MemoryPlatform::PumpCloseRequest() {
-  const auto close = std::find_if(pending_.begin(), pending_.end(), [](const FormEvent& event) {
-    return std::holds_alternative<CloseEvent>(event);
-  });
-  if (close == pending_.end()) return;
-  pending_.erase(close);
-  Dispatch(*form_, CloseEvent{});
 }
 
 void MemoryPlatform::MessageBox(std::string_view prompt) { messages_.emplace_back(prompt); }

@@ -1,9 +1,10 @@
 // An in-memory window for tests: a deterministic surface, a scripted event queue, a record of
 // what the viewer did, and calls that can be told to fail.
 //
-// Events posted with Post are pending at once: the first PumpEvents takes them. Events posted
-// with PostAtPump become pending when the given PumpEvents call begins (counted from 1 over the
-// whole run), so a test can place a click after row k of a drawing. Events posted with
+// Events posted with Post are pending at once: the first PumpEvents or PumpEventsWhileWaiting
+// takes them. Events posted with PostAtPump become pending when the given PumpEvents call begins
+// (counted from 1 over the whole run, waits not counted), so a test can place a click after row
+// k of a drawing. Events posted with
 // PostWhenIdle arrive only when the viewer is idle in its event loop, after everything else.
 // When nothing is left at all, Run returns as a real program would sit waiting.
 #pragma once
@@ -76,7 +77,7 @@ class MemoryPlatform final : public Platform {
   std::size_t SetPoints(std::span<const SurfacePoint> points) override;
   bool Unload() override;
   void PumpEvents() override;
-  void PumpCloseRequest() override;
+  void PumpEventsWhileWaiting() override;
   void MessageBox(std::string_view prompt) override;
   [[noreturn]] void EndProcess(int status) override;
 
@@ -84,6 +85,7 @@ class MemoryPlatform final : public Platform {
   bool Succeeds(WindowCall call);
   std::size_t PointsBeforeFailure() const;
   void ReleaseScheduled(int pump);
+  void HandlePending();
   std::optional<FormEvent> NextIdleEvent();
 
   int width_;

@@ -64,7 +64,7 @@ class SdlPlatform final : public Platform {
   std::size_t SetPoints(std::span<const SurfacePoint> points) override;
   bool Unload() override;
   void PumpEvents() override;
-  void PumpCloseRequest() override;
+  void PumpEventsWhileWaiting() override;
   void MessageBox(std::string_view prompt) override;
   [[noreturn]] void EndProcess(int status) override;
 
@@ -253,16 +253,7 @@ void SdlPlatform::PumpEvents() {
   }
 }
 
-void SdlPlatform::PumpCloseRequest() {
-  PresentIfDue();
-  SDL_PumpEvents();
-  // The close box arrives as a window event and then a quit event; the quit event alone can be
-  // taken from the queue without disturbing the pointer events ahead of it.
-  SDL_Event event;
-  if (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_QUIT, SDL_QUIT) == 1) {
-    Dispatch(*form_, CloseEvent{});
-  }
-}
+void SdlPlatform::PumpEventsWhileWaiting() { PumpEvents(); }
 
 void SdlPlatform::MessageBox(std::string_view prompt) {
   const std::string text(prompt);
