@@ -65,13 +65,14 @@ class DeepInput : public ViewerTest {
   void FloodADeepDrawing(ViewState& view) {
     view = DiveTo(kSlowDepth);
     EXPECT_EQ(session_.Title(), kDrawingCaption) << "the drawing ended before the flood";
+    const std::optional<long> peak_before = session_.viewer().PeakResidentKib();
     const std::size_t motions = session_.FloodPointer(kFloodDuration);
     const std::optional<long> peak = session_.viewer().PeakResidentKib();
     ASSERT_TRUE(peak) << "the viewer ended during the flood";
-    std::cout << motions << " pointer motions in "
-              << std::chrono::duration<double>(kFloodDuration).count() << " s ("
-              << motions / std::chrono::duration<double>(kFloodDuration).count()
-              << " a second); viewer's peak memory " << peak.value_or(0) / 1024.0 << " MiB\n";
+    const double seconds = std::chrono::duration<double>(kFloodDuration).count();
+    std::cout << motions << " pointer motions in " << seconds << " s (" << motions / seconds
+              << " a second); viewer's peak memory " << peak_before.value_or(0) / 1024.0
+              << " MiB before, " << *peak / 1024.0 << " MiB after\n";
     if (kMemoryMeasurable && peak) {
       EXPECT_LT(*peak, kPeakMemoryBoundKib);
     }
