@@ -10,6 +10,7 @@
 
 #include "platform/event_loop.h"
 #include "platform/event_queue.h"
+#include "platform/sdl_video.h"
 #include "platform/sdl_x11_motion.h"
 #include "platform/surface_position.h"
 
@@ -110,7 +111,7 @@ SdlPlatform::SdlPlatform(const FormDesign& design)
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   // Every click counts, also the one that gives the window the focus.
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
-  if (SDL_Init(SDL_INIT_VIDEO) != 0) Fail("cannot start the window system");
+  StartVideo();
   SDL_SetEventFilter(&SdlPlatform::TakeEvent, this);
   const std::string caption(design.caption);
   window_ = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,

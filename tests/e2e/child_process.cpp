@@ -20,20 +20,15 @@ std::string NameOf(const std::string& assignment) {
   return assignment.substr(0, assignment.find('='));
 }
 
-// The inherited environment with every variable named in `extra` replaced by its new value, or
-// removed where `extra` gives the bare name.
+// The inherited environment changed by each entry of `extra` in turn: "NAME=value" replaces any
+// earlier value, a bare "NAME" removes it.
 std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra) {
   std::vector<std::string> merged;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string assignment(*entry);
-    bool replaced = false;
-    for (const std::string& override_entry : extra) {
-      replaced = replaced || NameOf(override_entry) == NameOf(assignment);
-    }
-    if (!replaced) merged.push_back(assignment);
-  }
-  for (const std::string& assignment : extra) {
-    if (assignment.find('=') != std::string::npos) merged.push_back(assignment);
+  for (char** entry = environ; *entry != nullptr; ++entry) merged.emplace_back(*entry);
+  for (const std::string& change : extra) {
+    std::erase_if(merged,
+                  [&](const std::string& entry) { return NameOf(entry) == NameOf(change); });
+    if (change.find('=') != std::string::npos) merged.push_back(change);
   }
   return merged;
 }
