@@ -51,7 +51,9 @@ std::string ScreenDrivers() {
                "fractal_viewer: cannot show the window: no X server or Wayland compositor "
                "answers (%s, %s): %s\n",
                ValueOf("DISPLAY").c_str(), ValueOf("WAYLAND_DISPLAY").c_str(), detail.c_str());
-  std::exit(1);
+  std::fflush(stderr);
+  // At once, as EndProcess ends the process: what SDL has started holds nothing to tidy up.
+  std::_Exit(1);
 }
 
 }  // namespace

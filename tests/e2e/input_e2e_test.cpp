@@ -19,13 +19,16 @@ constexpr auto kClickLatencyBound = std::chrono::milliseconds(500);
 // rows, which are cheap, and waiting for a slow one.
 constexpr auto kDrawingHead = std::chrono::seconds(1);
 constexpr auto kFloodDuration = std::chrono::seconds(10);
-// The sanitizers' shadow memory makes the viewer's own footprint unknowable there.
+// Under the sanitizers, whose shadow memory and quarantine of freed blocks grow with every
+// allocation, the viewer's own footprint cannot be told, and reading the flood's last events
+// takes several times as long.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool kMemoryMeasurable = false;
+constexpr bool kSanitized = true;
 #else
-constexpr bool kMemoryMeasurable = true;
+constexpr bool kSanitized = false;
 #endif
 constexpr long kPeakMemoryBoundKib = 64 * 1024;
+constexpr auto kExitAfterFloodBound = (kSanitized ? 4 : 1) * kCloseLatencyBound;
 
 double Milliseconds(Clock::duration duration) {
   return std::chrono::duration<double, std::milli>(duration).count();
@@ -73,7 +76,7 @@ class DeepInput : public ViewerTest {
     std::cout << motions << " pointer motions in " << seconds << " s (" << motions / seconds
               << " a second); viewer's peak memory " << peak_before.value_or(0) / 1024.0
               << " MiB before, " << *peak / 1024.0 << " MiB after\n";
-    if (kMemoryMeasurable && peak) {
+    if (!kSanitized) {
       EXPECT_LT(*peak, kPeakMemoryBoundKib);
     }
   }
@@ -104,7 +107,7 @@ TEST_F(DeepInput, FloodOfPointerMotionLosesNeitherTheClickAfterItNorTheCloseRequ
   std::cout << "click after the flood to its drawing's start: " << Milliseconds(latency) << " ms\n";
   const Clock::duration close_latency = CloseAndExpectCleanExit();
   std::cout << "close request to exit: " << Milliseconds(close_latency) << " ms\n";
-  EXPECT_LT(close_latency, kCloseLatencyBound);
+  EXPECT_LT(close_latency, kExitAfterFloodBound);
 }
 
 TEST_F(DeepInput, FloodOfPointerMotionDoesNotLoseSigterm) {
@@ -114,7 +117,7 @@ TEST_F(DeepInput, FloodOfPointerMotionDoesNotLoseSigterm) {
   if (HasFatalFailure()) return;
   const Clock::duration latency = EndAndExpectCleanExit(Ending::kTerminate);
   std::cout << "SIGTERM after the flood to exit: " << Milliseconds(latency) << " ms\n";
-  EXPECT_LT(latency, kCloseLatencyBound);
+  EXPECT_LT(latency, kExitAfterFloodBound);
 }
 
 }  // namespace
