@@ -36,6 +36,8 @@ void MemoryPlatform::PostAtPump(int pump, const FormEvent& event) {
 
 void MemoryPlatform::PostWhenIdle(const FormEvent& event) { idle_.push_back(event); }
 
+void MemoryPlatform::PostWhileWaiting(const FormEvent& event) { while_waiting_.push_back(event); }
+
 void MemoryPlatform::OnPump(std::function<void(int)> hook) { on_pump_ = std::move(hook); }
 
 void MemoryPlatform::FailCall(WindowCall call, int nth) {
@@ -149,20 +151,16 @@ void MemoryPlatform::PumpEvents() {
   const int pump = ++pumps_;
   if (on_pump_) on_pump_(pump);
   ReleaseScheduled(pump);
-  HandlePending();
+  Handle(pending_);
 }
 
-void MemoryPlatform::PumpEventsWhileWaiting() {
-  // Scripted events stay with the pumps they were scripted for: which rows a drawing waits for
-  // depends on its worker threads' pace, and a script must not.
-  HandlePending();
-}
+void MemoryPlatform::PumpEventsWhileWaiting() { Handle(while_waiting_); }
 
-void MemoryPlatform::HandlePending() {
+void MemoryPlatform::Handle(std::deque<FormEvent>& events) {
   // Handlers run nested here may pump again and take later events; take one at a time.
-  while (!pending_.empty()) {
-    FormEvent event = pending_.front();
-    pending_.pop_front();
+  while (!events.empty()) {
+    FormEvent event = events.front();
+    events.pop_front();
     Dispatch(*form_, event);
   }
 }

@@ -55,7 +55,8 @@ class Form1Test : public ::testing::Test {
     return platform_.Run([&](Platform& platform) {
       return std::make_unique<Form1>(platform,
                                      std::make_unique<RowThatKeepsTheDrawingWaiting>(slow_row, [&] {
-                                       for (const FormEvent& event : events) platform_.Post(event);
+                                       for (const FormEvent& event : events)
+                                         platform_.PostWhileWaiting(event);
                                      }));
     });
   }
