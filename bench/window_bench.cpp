@@ -53,7 +53,7 @@ class ShowTimer final : public Platform {
   }
   bool Unload() override { return window_.Unload(); }
   void PumpEvents() override { window_.PumpEvents(); }
-  void PumpCloseRequest() override { window_.PumpCloseRequest(); }
+  void PumpEventsWhileWaiting() override { window_.PumpEventsWhileWaiting(); }
   void MessageBox(std::string_view prompt) override { window_.MessageBox(prompt); }
   [[noreturn]] void EndProcess(int status) override {
     window_.EndProcess(status);

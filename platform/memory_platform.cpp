@@ -36,6 +36,8 @@ void MemoryPlatform::PostAtPump(int pump, const FormEvent& event) {
 
 void MemoryPlatform::PostWhenIdle(const FormEvent& event) { idle_.push_back(event); }
 
+void MemoryPlatform::PostWhileWaiting(const FormEvent& event) { while_waiting_.push_back(event); }
+
 void MemoryPlatform::OnPump(std::function<void(int)> hook) { on_pump_ = std::move(hook); }
 
 void MemoryPlatform::FailCall(WindowCall call, int nth) {
@@ -149,21 +151,18 @@ void MemoryPlatform::PumpEvents() {
   const int pump = ++pumps_;
   if (on_pump_) on_pump_(pump);
   ReleaseScheduled(pump);
-  // Handlers run nested here may pump again and take later events; take one at a time.
-  while (!pending_.empty()) {
-    FormEvent event = pending_.front();
-    pending_.pop_front();
-    Dispatch(*form_, event);
-  }
+  Handle(pending_);
 }
 
-void MemoryPlatform::PumpCloseRequest() {
-  const auto close = std::find_if(pending_.begin(), pending_.end(), [](const FormEvent& event) {
-    return std::holds_alternative<CloseEvent>(event);
-  });
-  if (close == pending_.end()) return;
-  pending_.erase(close);
-  Dispatch(*form_, CloseEvent{});
+void MemoryPlatform::PumpEventsWhileWaiting() { Handle(while_waiting_); }
+
+void MemoryPlatform::Handle(std::deque<FormEvent>& events) {
+  // Handlers run nested here may pump again and take later events; take one at a time.
+  while (!events.empty()) {
+    FormEvent event = events.front();
+    events.pop_front();
+    Dispatch(*form_, event);
+  }
 }
 
 void MemoryPlatform::MessageBox(std::string_view prompt) { messages_.emplace_back(prompt); }

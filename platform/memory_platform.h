@@ -5,7 +5,10 @@
 // with PostAtPump become pending when the given PumpEvents call begins (counted from 1 over the
 // whole run), so a test can place a click after row k of a drawing. Events posted with
 // PostWhenIdle arrive only when the viewer is idle in its event loop, after everything else.
-// When nothing is left at all, Run returns as a real program would sit waiting.
+// Events posted with PostWhileWaiting are taken by the next PumpEventsWhileWaiting, and only by
+// it: the other scripts never depend on which rows a drawing had to wait for, which its worker
+// threads' pace decides. When nothing is left at all, Run returns as a real program would sit
+// waiting.
 #pragma once
 
 #include <array>
@@ -47,6 +50,7 @@ class MemoryPlatform final : public Platform {
   void Post(const FormEvent& event);
   void PostAtPump(int pump, const FormEvent& event);
   void PostWhenIdle(const FormEvent& event);
+  void PostWhileWaiting(const FormEvent& event);
   void OnPump(std::function<void(int pump)> hook);  // runs as each PumpEvents call begins
   void FailCall(WindowCall call, int nth);          // the nth call of that kind fails (from 1)
   void SetBackColour(Colour colour) { background_ = colour; }
@@ -76,7 +80,7 @@ class MemoryPlatform final : public Platform {
   std::size_t SetPoints(std::span<const SurfacePoint> points) override;
   bool Unload() override;
   void PumpEvents() override;
-  void PumpCloseRequest() override;
+  void PumpEventsWhileWaiting() override;
   void MessageBox(std::string_view prompt) override;
   [[noreturn]] void EndProcess(int status) override;
 
@@ -84,6 +88,7 @@ class MemoryPlatform final : public Platform {
   bool Succeeds(WindowCall call);
   std::size_t PointsBeforeFailure() const;
   void ReleaseScheduled(int pump);
+  void Handle(std::deque<FormEvent>& events);
   std::optional<FormEvent> NextIdleEvent();
 
   int width_;
@@ -95,6 +100,7 @@ class MemoryPlatform final : public Platform {
   std::deque<FormEvent> pending_;
   std::multimap<int, FormEvent> scheduled_;
   std::deque<FormEvent> idle_;
+  std::deque<FormEvent> while_waiting_;
   std::function<void(int)> on_pump_;
   static constexpr std::size_t kCalls = static_cast<std::size_t>(WindowCall::kCount);
   std::array<int, kCalls> calls_{};                  // calls made, of each kind

@@ -58,9 +58,10 @@ class Platform {
 
   // Handles every pending event, each handler run to completion, then returns.
   virtual void PumpEvents() = 0;
-  // Handles a pending close request, if any, leaving every other event queued. Lets a caller
-  // that waits a long time between two PumpEvents keep closing instant.
-  virtual void PumpCloseRequest() = 0;
+  // The same, for a caller that is waiting (for a row of a drawing) rather than done with a step
+  // of its work: a window whose events are scripted by the count of PumpEvents calls keeps them
+  // for those calls.
+  virtual void PumpEventsWhileWaiting() = 0;
 
   virtual void MessageBox(std::string_view prompt) = 0;
   [[noreturn]] virtual void EndProcess(int status) = 0;

@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "platform/event_loop.h"
+#include "platform/event_queue.h"
+#include "platform/sdl_video.h"
+#include "platform/sdl_x11_motion.h"
 #include "platform/surface_position.h"
 
 namespace fractal {
@@ -64,12 +67,14 @@ class SdlPlatform final : public Platform {
   std::size_t SetPoints(std::span<const SurfacePoint> points) override;
   bool Unload() override;
   void PumpEvents() override;
-  void PumpCloseRequest() override;
+  void PumpEventsWhileWaiting() override;
   void MessageBox(std::string_view prompt) override;
   [[noreturn]] void EndProcess(int status) override;
 
  private:
   std::optional<FormEvent> Translate(const SDL_Event& event);
+  static int SDLCALL TakeEvent(void* platform, SDL_Event* event);
+  void ReadEvents();
   std::optional<FormEvent> WaitEvent();
   void Present();
   void PresentIfDue();
@@ -85,6 +90,12 @@ class SdlPlatform final : public Platform {
   bool dirty_ = true;
   Uint32 dirty_since_ = 0;  // when the framebuffer first changed after the last frame
   Uint32 last_read_ = 0;    // when PumpEvents last read the window system's events
+
+  // Every event SDL reads is taken into events_ as it is read (TakeEvent), so that SDL's own
+  // queue, which drops events once it holds 65,535, never fills however fast they come. Only
+  // a wake-up stays in SDL's queue, at most one at a time, so that SDL_WaitEvent returns.
+  EventQueue events_;
+  bool wake_up_queued_ = false;
 };
 
 [[noreturn]] void Fail(const char* what) {
@@ -100,11 +111,13 @@ SdlPlatform::SdlPlatform(const FormDesign& design)
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   // Every click counts, also the one that gives the window the focus.
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
-  if (SDL_Init(SDL_INIT_VIDEO) != 0) Fail("cannot start the window system");
+  StartVideo();
+  SDL_SetEventFilter(&SdlPlatform::TakeEvent, this);
   const std::string caption(design.caption);
   window_ = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                              design.width, design.height, SDL_WINDOW_HIDDEN);
   if (window_ == nullptr) Fail("cannot create the window");
+  FoldPointerMotion(window_);
   // One surface over the framebuffer for the whole run: SDL keeps its blit to the window's
   // surface worked out between frames.
   source_ = SDL_CreateRGBSurfaceWithFormatFrom(framebuffer_.data(), design.width, design.height, 32,
@@ -120,11 +133,36 @@ void SdlPlatform::Run(const FormFactory& factory) {
 
 std::optional<FormEvent> SdlPlatform::WaitEvent() {
   for (;;) {
+    if (std::optional<FormEvent> event = events_.Pop()) return event;
     if (dirty_) Present();
-    SDL_Event event;
-    if (SDL_WaitEvent(&event) == 0) return std::nullopt;
-    if (std::optional<FormEvent> form_event = Translate(event)) return form_event;
+    SDL_Event wake_up;
+    if (SDL_WaitEvent(&wake_up) == 0) return std::nullopt;
+    wake_up_queued_ = false;
   }
+}
+
+// SDL's event filter: called for every event SDL queues, in order, on the thread that reads
+// them (the window's), from inside SDL_PumpEvents. No handler may run here: a click's drawing
+// would read events again from inside SDL's reading.
+int SDLCALL SdlPlatform::TakeEvent(void* platform, SDL_Event* event) {
+  SdlPlatform& self = *static_cast<SdlPlatform*>(platform);
+  const bool was_dirty = self.dirty_;
+  const std::optional<FormEvent> form_event = self.Translate(*event);
+  if (form_event) self.events_.Push(*form_event);
+  // An exposure only marks the picture for presenting; the idle window must wake for it too.
+  const bool needs_window = form_event || self.dirty_ != was_dirty;
+  if (!needs_window || self.wake_up_queued_) return 0;
+  self.wake_up_queued_ = true;
+  return 1;
+}
+
+// Reads what the window system has sent into events_; the wake-up is then not needed.
+void SdlPlatform::ReadEvents() {
+  SDL_PumpEvents();
+  if (!wake_up_queued_) return;
+  SDL_Event wake_up;
+  SDL_PeepEvents(&wake_up, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT);
+  wake_up_queued_ = false;
 }
 
 std::optional<FormEvent> SdlPlatform::Translate(const SDL_Event& event) {
@@ -210,9 +248,9 @@ bool SdlPlatform::Show() {
   // A window appears painted with its background, not with whatever the screen held, and the
   // first frame, which costs the most, is not left to the first drawing.
   Present();
-  // The burst of events a new window gets (mapping, focus, exposure) is read now, into SDL's
+  // The burst of events a new window gets (mapping, focus, exposure) is read now, into the
   // queue, where PumpEvents finds it as it would have.
-  SDL_PumpEvents();
+  ReadEvents();
   last_read_ = SDL_GetTicks();
   return true;
 }
@@ -244,25 +282,14 @@ void SdlPlatform::PumpEvents() {
   // read at most once a millisecond, and every event already read is handled after every row.
   const Uint32 now = SDL_GetTicks();
   if (now != last_read_) {
-    SDL_PumpEvents();
+    ReadEvents();
     last_read_ = now;
   }
-  SDL_Event event;
-  while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1) {
-    if (std::optional<FormEvent> form_event = Translate(event)) Dispatch(*form_, *form_event);
-  }
+  // A click's drawing, run nested here, takes the events behind the click itself.
+  while (std::optional<FormEvent> event = events_.Pop()) Dispatch(*form_, *event);
 }
 
-void SdlPlatform::PumpCloseRequest() {
-  PresentIfDue();
-  SDL_PumpEvents();
-  // The close box arrives as a window event and then a quit event; the quit event alone can be
-  // taken from the queue without disturbing the pointer events ahead of it.
-  SDL_Event event;
-  if (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_QUIT, SDL_QUIT) == 1) {
-    Dispatch(*form_, CloseEvent{});
-  }
-}
+void SdlPlatform::PumpEventsWhileWaiting() { PumpEvents(); }
 
 void SdlPlatform::MessageBox(std::string_view prompt) {
   const std::string text(prompt);

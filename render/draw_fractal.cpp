@@ -8,8 +8,8 @@
 namespace fractal {
 namespace {
 
-// How long the window thread waits for a row before it looks for a close request again.
-constexpr std::chrono::milliseconds kCloseCheckInterval{5};
+// How long the window thread waits for a row before it handles the window's events again.
+constexpr std::chrono::milliseconds kEventInterval{5};
 
 // The colours of escape counts are tabulated up to this cap; deeper views, whose drawings the
 // iteration dominates, work them out point by point.
@@ -54,9 +54,16 @@ void SetRow(Platform& platform, const ViewState& view, const DrawingPlan& plan, 
   RequireCall(platform.SetPoints(points) == points.size(), "set a point");
 }
 
-RowCounts AwaitRow(Platform& platform, RowSource& rows, int row) {
-  while (!rows.WaitForRow(row, kCloseCheckInterval)) platform.PumpCloseRequest();
-  return rows.Row(row);
+// Waits for a row, handling the window's events meanwhile just as after a row: a deep row can
+// take seconds, and a click must not wait for it. False once a newer drawing has run, whose
+// view this drawing's rows no longer belong to.
+bool AwaitRow(Platform& platform, RowSource& rows, int row, const DrawingCounter& drawings,
+              std::uint64_t this_drawing) {
+  while (!rows.WaitForRow(row, kEventInterval)) {
+    platform.PumpEventsWhileWaiting();
+    if (drawings.started != this_drawing) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -70,7 +77,9 @@ void DrawFractal(Platform& platform, ViewState& view, RowSource& rows, DrawingCo
   std::vector<SurfacePoint> points;
   const std::span<const double> ys = RowSteps();
   for (std::size_t row = 0; row < ys.size(); ++row) {
-    SetRow(platform, view, plan, ys[row], AwaitRow(platform, rows, static_cast<int>(row)), points);
+    const int index = static_cast<int>(row);
+    if (!AwaitRow(platform, rows, index, drawings, this_drawing)) return;
+    SetRow(platform, view, plan, ys[row], rows.Row(index), points);
     platform.PumpEvents();
     if (drawings.started != this_drawing) return;
   }

@@ -16,8 +16,9 @@ struct DrawingCounter {
 };
 
 // Sets "Drawing...", draws every row bottom row first, each left to right, handles pending
-// events after each row, and sets "Ready.". A drawing that finds, after handling events, that a
-// newer drawing has run returns at once and leaves the caption as that drawing left it.
+// events after each row and while it waits for one, and sets "Ready.". A drawing that finds,
+// after handling events, that a newer drawing has run returns at once and leaves the caption as
+// that drawing left it.
 void DrawFractal(Platform& platform, ViewState& view, RowSource& rows, DrawingCounter& drawings);
 
 }  // namespace fractal

@@ -1,9 +1,12 @@
 // The in-memory window's surface: points set many at a time land where the same points set one
-// by one land, whatever heights follow one another in a call.
+// by one land, whatever heights follow one another in a call. The event queue both windows'
+// events wait in.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
+#include "platform/event_queue.h"
 #include "platform/memory_platform.h"
 
 namespace fractal {
@@ -44,6 +47,47 @@ TEST(MemoryPlatformSurface, SetPointsStopsAtAFailingPointAndPaintsOnlyThoseBefor
   EXPECT_EQ(platform.Pixel(1, 0), 2);
   EXPECT_EQ(platform.Pixel(2, 1), kSmall.background);
   EXPECT_EQ(platform.Pixel(3, 1), kSmall.background);
+}
+
+std::string Describe(const FormEvent& event) {
+  if (const auto* move = std::get_if<PointerMoveEvent>(&event)) {
+    return "move " + std::to_string(move->button) + " " + std::to_string(move->shift) + " " +
+           std::to_string(static_cast<int>(move->x)) + "," +
+           std::to_string(static_cast<int>(move->y));
+  }
+  return std::holds_alternative<ClickEvent>(event) ? "click" : "close";
+}
+
+std::vector<std::string> Drain(EventQueue& queue) {
+  std::vector<std::string> events;
+  while (const std::optional<FormEvent> event = queue.Pop()) events.push_back(Describe(*event));
+  return events;
+}
+
+TEST(EventQueue, MovesFoldIntoTheLastOfARunAndNoneCrossesAClickOrAClose) {
+  EventQueue queue;
+  for (const FormEvent& event : std::vector<FormEvent>{
+           PointerMoveEvent{0, 0, 1, 1}, PointerMoveEvent{1, 0, 2, 2}, ClickEvent{}, ClickEvent{},
+           PointerMoveEvent{0, 0, 3, 3}, PointerMoveEvent{0, 0, 4, 4}, PointerMoveEvent{0, 2, 5, 5},
+           CloseEvent{}, PointerMoveEvent{0, 0, 6, 6}}) {
+    queue.Push(event);
+  }
+  EXPECT_EQ(Drain(queue), (std::vector<std::string>{"move 1 0 2,2", "click", "click",
+                                                    "move 0 2 5,5", "close", "move 0 0 6,6"}));
+  // Once the queue has given up its last move, a new move starts a new entry.
+  queue.Push(PointerMoveEvent{0, 0, 7, 7});
+  queue.Push(ClickEvent{});
+  EXPECT_EQ(Drain(queue), (std::vector<std::string>{"move 0 0 7,7", "click"}));
+}
+
+TEST(EventQueue, AFloodOfMovesTakesOneEntry) {
+  EventQueue queue;
+  for (int i = 0; i < 1'000'000; ++i) {
+    queue.Push(PointerMoveEvent{0, 0, static_cast<float>(i % 400), static_cast<float>(i / 400)});
+  }
+  EXPECT_EQ(queue.size(), 1u);
+  EXPECT_EQ(Drain(queue), (std::vector<std::string>{"move 0 0 399,2499"}));
+  EXPECT_TRUE(queue.empty());
 }
 
 }  // namespace

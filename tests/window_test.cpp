@@ -1,10 +1,13 @@
 // The window's life: start-up, captions, clicks during drawings, closing.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/memory_platform.h"
+#include "render/row_source.h"
 #include "support/reference_drawing.h"
 #include "window/form1.h"
 
@@ -17,9 +20,46 @@ using Captions = std::vector<std::string>;
 
 constexpr int kRows = 400;
 
+// Rows computed when asked for, except that the first drawing waits once for row `slow_row`,
+// and `meanwhile` runs then, as events would arrive while a deep row is computed.
+class RowThatKeepsTheDrawingWaiting final : public RowSource {
+ public:
+  RowThatKeepsTheDrawingWaiting(int slow_row, std::function<void()> meanwhile)
+      : slow_row_(slow_row), meanwhile_(std::move(meanwhile)) {}
+
+  void Begin(const EscapeParams& params) override {
+    ++views_;
+    rows_.Begin(params);
+  }
+  bool WaitForRow(int row, std::chrono::milliseconds) override {
+    if (views_ != 1 || row != slow_row_ || waited_) return true;
+    waited_ = true;
+    meanwhile_();
+    return false;
+  }
+  RowCounts Row(int row) override { return rows_.Row(row); }
+
+ private:
+  const int slow_row_;
+  const std::function<void()> meanwhile_;
+  SerialRowSource rows_;
+  int views_ = 0;
+  bool waited_ = false;
+};
+
 class Form1Test : public ::testing::Test {
  protected:
   RunResult Run() { return platform_.Run(MakeForm1Factory()); }
+  // Runs with the first drawing waiting once for `slow_row`, while `events` arrive.
+  RunResult RunWithEventsWhileWaitingForRow(int slow_row, const std::vector<FormEvent>& events) {
+    return platform_.Run([&](Platform& platform) {
+      return std::make_unique<Form1>(platform,
+                                     std::make_unique<RowThatKeepsTheDrawingWaiting>(slow_row, [&] {
+                                       for (const FormEvent& event : events)
+                                         platform_.PostWhileWaiting(event);
+                                     }));
+    });
+  }
   const ViewState& View() const { return dynamic_cast<Form1&>(*platform_.Form()).View(); }
 
   void ExpectPictureOf(const ViewState& view) {
@@ -88,6 +128,35 @@ TEST_F(Form1Test, ClickDuringADrawingDrawsTheNewViewAndTheOldDrawingStops) {
   EXPECT_EQ(platform_.PointsSet().size(), (57u + kRows) * 400u);
   EXPECT_TRUE(platform_.Messages().empty());
   ExpectPictureOf(Clicked(InitialView(), 120, 260));
+}
+
+// The click is handled while the drawing waits for row 57, not after that row: the waiting
+// drawing never sets it, and returns once the click's drawing is done.
+TEST_F(Form1Test, ClickWhileADrawingWaitsForARowStartsItsDrawingThen) {
+  const RunResult result =
+      RunWithEventsWhileWaitingForRow(57, {PointerMoveEvent{0, 0, 120, 260}, ClickEvent{}});
+  EXPECT_FALSE(result.ended);
+  EXPECT_EQ(platform_.Captions(), (Captions{"Form1", "Drawing...", "Drawing...", "Ready."}));
+  EXPECT_EQ(platform_.Pumps(), 57 + kRows);
+  EXPECT_EQ(platform_.PointsSet().size(), (57u + kRows) * 400u);
+  ExpectPictureOf(Clicked(InitialView(), 120, 260));
+}
+
+TEST_F(Form1Test, MoveWhileADrawingWaitsForARowIsTrackedAndTheDrawingGoesOn) {
+  const RunResult result = RunWithEventsWhileWaitingForRow(57, {PointerMoveEvent{0, 0, 390, 10}});
+  EXPECT_FALSE(result.ended);
+  EXPECT_EQ(View().PointerDX, 190);
+  EXPECT_EQ(platform_.Captions(), (Captions{"Form1", "Drawing...", "Ready."}));
+  EXPECT_EQ(platform_.PointsSet().size(), kRows * 400u);
+  ExpectPictureOf(InitialView());
+}
+
+TEST_F(Form1Test, CloseWhileADrawingWaitsForARowEndsTheProcess) {
+  const RunResult result = RunWithEventsWhileWaitingForRow(57, {CloseEvent{}, ClickEvent{}});
+  EXPECT_TRUE(result.ended);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(platform_.Captions(), (Captions{"Form1", "Drawing..."}));
+  EXPECT_EQ(platform_.PointsSet().size(), 57u * 400u);
 }
 
 TEST_F(Form1Test, ClicksNestedSeveralDeepEndWithTheLastClicksView) {

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -19,18 +20,16 @@ std::string NameOf(const std::string& assignment) {
   return assignment.substr(0, assignment.find('='));
 }
 
-// The inherited environment with every variable named in `extra` replaced by its new value.
+// The inherited environment changed by each entry of `extra` in turn: "NAME=value" replaces any
+// earlier value, a bare "NAME" removes it.
 std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra) {
   std::vector<std::string> merged;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string assignment(*entry);
-    bool replaced = false;
-    for (const std::string& override_entry : extra) {
-      replaced = replaced || NameOf(override_entry) == NameOf(assignment);
-    }
-    if (!replaced) merged.push_back(assignment);
+  for (char** entry = environ; *entry != nullptr; ++entry) merged.emplace_back(*entry);
+  for (const std::string& change : extra) {
+    std::erase_if(merged,
+                  [&](const std::string& entry) { return NameOf(entry) == NameOf(change); });
+    if (change.find('=') != std::string::npos) merged.push_back(change);
   }
-  merged.insert(merged.end(), extra.begin(), extra.end());
   return merged;
 }
 
@@ -57,7 +56,8 @@ std::string ExitStatus::ToString() const {
 }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::vector<std::string>& extra_env, bool quiet) {
+                           const std::vector<std::string>& extra_env, bool quiet,
+                           const std::string& error_file) {
   std::vector<std::string> arguments = argv;
   std::vector<std::string> environment = MergedEnvironment(extra_env);
   std::vector<char*> argument_pointers = PointersTo(arguments);
@@ -68,6 +68,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
   if (quiet) {
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  }
+  if (!error_file.empty()) {
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, error_file.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
   }
   const int error = posix_spawn(&pid_, argument_pointers[0], &actions, nullptr,
                                 argument_pointers.data(), environment_pointers.data());
@@ -105,6 +109,16 @@ std::optional<ExitStatus> ChildProcess::WaitForExit(Clock::time_point deadline) 
     if (Clock::now() >= deadline) return std::nullopt;
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
+}
+
+std::optional<long> ChildProcess::PeakResidentKib() const {
+  if (status_) return std::nullopt;
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return std::nullopt;
 }
 
 }  // namespace fractal::e2e

@@ -24,9 +24,10 @@ struct ExitStatus {
 class ChildProcess {
  public:
   // Starts argv[0] (a path) with the test's environment plus `extra_env` ("NAME=value", which
-  // replaces any inherited value). With `quiet`, its standard output and error go to /dev/null.
+  // replaces any inherited value; a bare "NAME" removes it). With `quiet`, its standard output
+  // and error go to /dev/null; a non-empty `error_file` takes its standard error instead.
   ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
-               bool quiet);
+               bool quiet, const std::string& error_file = {});
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -37,6 +38,8 @@ class ChildProcess {
   std::optional<ExitStatus> PollExit();
   // Waits until the process ends or the deadline passes.
   std::optional<ExitStatus> WaitForExit(Clock::time_point deadline);
+  // The most memory the process has held resident so far (VmHWM), in KiB; nothing once it ended.
+  std::optional<long> PeakResidentKib() const;
 
  private:
   pid_t pid_ = -1;

@@ -13,25 +13,8 @@
 namespace fractal::e2e {
 namespace {
 
-// The longest a person may wait for the window to go after closing it, even mid-drawing.
-constexpr auto kCloseLatencyBound = std::chrono::milliseconds(500);
-
 class CloseBox : public ViewerTest {
  protected:
-  // Sends the close request and returns how long the viewer took to end; the test fails unless
-  // it ended with status 0.
-  Clock::duration CloseAndExpectCleanExit() {
-    EXPECT_TRUE(session_.SendCloseRequest()) << "the window offers no WM_DELETE_WINDOW";
-    const Clock::time_point sent = Clock::now();
-    const std::optional<ExitStatus> status = session_.viewer().WaitForExit(sent + kExitDeadline);
-    const Clock::duration latency = Clock::now() - sent;
-    EXPECT_TRUE(status) << "the viewer still runs after the close request";
-    if (status) {
-      EXPECT_TRUE(status->exited && status->code == 0) << status->ToString();
-    }
-    return latency;
-  }
-
   // Reaches the view `depth` clicks deep on the dive, the last click sent while the drawing
   // one click shallower runs, and returns once that view's drawing is seen under way: its
   // lowest coloured row is on the screen and the title still reads "Drawing...".

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +22,8 @@ inline constexpr auto kDrawingDeadline = std::chrono::seconds(90);
 // For drawings that take milliseconds even in the sanitizer build.
 inline constexpr auto kShallowDrawingDeadline = std::chrono::seconds(15);
 inline constexpr auto kExitDeadline = std::chrono::seconds(10);
+// The longest a person may wait for the window to go after closing it, even mid-drawing.
+inline constexpr auto kCloseLatencyBound = std::chrono::milliseconds(500);
 
 // The dive is clicked this deep one drawing at a time; below it a drawing lasts a tenth of a
 // second or more, long enough to be seen reading "Drawing..." and to be clicked into.
@@ -71,6 +74,26 @@ class ViewerTest : public ::testing::Test {
     }
     return view;
   }
+
+  // Asks the viewer to end, by its close box or by SIGTERM, and returns how long it took to end;
+  // the test fails unless it ended with status 0.
+  enum class Ending { kCloseBox, kTerminate };
+  Clock::duration EndAndExpectCleanExit(Ending how) {
+    if (how == Ending::kCloseBox) {
+      EXPECT_TRUE(session_.SendCloseRequest()) << "the window offers no WM_DELETE_WINDOW";
+    } else {
+      EXPECT_EQ(kill(session_.viewer().pid(), SIGTERM), 0);
+    }
+    const Clock::time_point sent = Clock::now();
+    const std::optional<ExitStatus> status = session_.viewer().WaitForExit(sent + kExitDeadline);
+    const Clock::duration latency = Clock::now() - sent;
+    EXPECT_TRUE(status) << "the viewer still runs after being asked to end";
+    if (status) {
+      EXPECT_TRUE(status->exited && status->code == 0) << status->ToString();
+    }
+    return latency;
+  }
+  Clock::duration CloseAndExpectCleanExit() { return EndAndExpectCleanExit(Ending::kCloseBox); }
 
   // Confirms the title reads "Drawing..." and clicks at once, while the drawing runs.
   ViewState ClickDuringDrawing(const ViewState& view, Pixel pixel) {

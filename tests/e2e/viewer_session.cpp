@@ -81,6 +81,18 @@ bool ViewerSession::WaitForTitle(const std::string& caption, Clock::time_point d
   return PollUntil(deadline, [&] { return Title() == caption; });
 }
 
+std::optional<Clock::time_point> ViewerSession::WaitForDrawingStart(std::size_t already_seen,
+                                                                    Clock::time_point deadline) {
+  std::optional<Clock::time_point> started;
+  PollUntil(deadline, [&] {
+    for (std::size_t i = already_seen; i < title_settings_.size() && !started; ++i) {
+      if (title_settings_[i].title == kDrawingCaption) started = title_settings_[i].seen;
+    }
+    return started.has_value();
+  });
+  return started;
+}
+
 std::optional<Picture> ViewerSession::Capture() {
   if (!HaveWindow()) return std::nullopt;
   Display* display = connection_.get();
@@ -184,6 +196,29 @@ bool ViewerSession::SendCloseRequest() {
   return connection_.SyncWithoutErrors();
 }
 
+std::size_t ViewerSession::FloodPointer(Clock::duration duration) {
+  // Round trips only every so many motions: the server then takes them as fast as it can.
+  constexpr std::size_t kMotionsPerSync = 64;
+  if (!HaveWindow()) return 0;
+  Display* display = connection_.get();
+  int left = 0;
+  int top = 0;
+  Window child = None;
+  XTranslateCoordinates(display, window_, DefaultRootWindow(display), 0, 0, &left, &top, &child);
+  const Clock::time_point end = Clock::now() + duration;
+  std::size_t sent = 0;
+  while (Clock::now() < end) {
+    for (std::size_t i = 0; i < kMotionsPerSync; ++i, ++sent) {
+      // Every motion lands on another pixel, so that each one is reported.
+      const int column = static_cast<int>(sent * 7 % (kSurfaceSize - 2)) + 1;
+      const int row = static_cast<int>(sent * 13 % (kSurfaceSize - 2)) + 1;
+      XTestFakeMotionEvent(display, DefaultScreen(display), left + column, top + row, CurrentTime);
+    }
+    XSync(display, False);
+  }
+  return sent;
+}
+
 Window ViewerSession::FindViewerWindow(Window parent) {
   Display* display = connection_.get();
   Window root = None;
@@ -244,6 +279,7 @@ void ViewerSession::HandlePendingEvents() {
       window_ = None;  // the viewer may have replaced its window; it is looked up again
     } else if (event.type == PropertyNotify && event.xproperty.atom == net_name) {
       RecordTitle();
+      if (window_ != None) title_settings_.push_back({Clock::now(), titles_seen_.back()});
     }
   }
 }

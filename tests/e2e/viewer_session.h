@@ -25,6 +25,12 @@ inline constexpr char kReadyCaption[] = "Ready.";
 // The client area, row by row, as packed colours (red + 256 green + 65536 blue).
 using Picture = std::vector<Colour>;
 
+// One setting of the window's title, as the test learnt of it.
+struct TitleSetting {
+  Clock::time_point seen;
+  std::string title;  // the title read back then
+};
+
 class ViewerSession {
  public:
   ViewerSession();
@@ -39,6 +45,13 @@ class ViewerSession {
   bool WaitForTitle(const std::string& caption, Clock::time_point deadline);
   // Every title seen so far, without repeats of the one before.
   const std::vector<std::string>& titles_seen() const { return titles_seen_; }
+  // Every setting of the title since the window was found, also one that repeats the title
+  // shown: a drawing that starts inside another still sets "Drawing...".
+  const std::vector<TitleSetting>& title_settings() const { return title_settings_; }
+  // Waits for a setting of "Drawing..." after the first `already_seen` settings; when the test
+  // learnt of it.
+  std::optional<Clock::time_point> WaitForDrawingStart(std::size_t already_seen,
+                                                       Clock::time_point deadline);
 
   // The client area as the server holds it, or nothing while the window cannot be read.
   std::optional<Picture> Capture();
@@ -53,6 +66,9 @@ class ViewerSession {
   bool ClickAt(int column, int row, Clock::time_point deadline);
   // The close box: a WM_DELETE_WINDOW client message, sent to the window the viewer has now.
   bool SendCloseRequest();
+  // Moves the pointer about the client area through XTest for `duration`, as fast as the server
+  // takes the motions; returns how many it sent.
+  std::size_t FloodPointer(Clock::duration duration);
 
   // Calls `done` until it holds or the deadline passes, reading the title's changes between.
   bool PollUntil(Clock::time_point deadline, const std::function<bool()>& done);
@@ -69,6 +85,7 @@ class ViewerSession {
   ChildProcess viewer_;
   Window window_ = None;
   std::vector<std::string> titles_seen_;
+  std::vector<TitleSetting> title_settings_;
 };
 
 // How two pictures differ, for a failure message; empty when they are equal.

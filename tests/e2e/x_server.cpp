@@ -60,6 +60,15 @@ bool VirtualServer::TryStart(int number) {
   return false;
 }
 
+std::string UnusedDisplayName() {
+  // Above the numbers the tests' own servers take, so that none starts there meanwhile.
+  const int first = kFirstDisplay + kDisplaysToTry;
+  for (int number = first; number < first + kDisplaysToTry; ++number) {
+    if (DisplayLooksFree(number)) return ":" + std::to_string(number);
+  }
+  throw std::runtime_error("every display number is taken");
+}
+
 Connection::Connection(const std::string& display_name) {
   display_ = XOpenDisplay(display_name.c_str());
   if (display_ == nullptr) throw std::runtime_error("cannot connect to " + display_name);

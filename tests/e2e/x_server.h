@@ -24,6 +24,9 @@ class VirtualServer {
   std::string display_name_;
 };
 
+// A display name (":N") that no X server holds now.
+std::string UnusedDisplayName();
+
 // A connection to a display, closed when the object goes. X errors are recorded instead of
 // ending the test: the viewer's window can vanish between two requests.
 class Connection {
