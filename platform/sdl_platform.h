@@ -1,9 +1,11 @@
 // The SDL2 window backend.
 //
-// Supports: one fixed-size window with a software framebuffer that survives being covered or
-// minimised; caption; pointer motion (any buttons held) and left-button clicks released inside
-// the window; the close request; modal message boxes.
-// Does not support: resizing, keyboard input, more than one window, high-DPI scaling.
+// Supports: one fixed-size window on X11 or natively on Wayland, with a framebuffer that
+// survives being covered or minimised; caption; the window class of the desktop entry; pointer
+// motion (any buttons held) and left-button clicks released inside the window; the close
+// request; modal message boxes.
+// Does not support: resizing, keyboard input, more than one window, high-DPI scaling, a window
+// icon of its own (desktops take it from the desktop entry).
 #pragma once
 
 #include "platform/platform.h"
