@@ -25,6 +25,10 @@ inline constexpr char kReadyCaption[] = "Ready.";
 // The client area, row by row, as packed colours (red + 256 green + 65536 blue).
 using Picture = std::vector<Colour>;
 
+// The viewer the tests run: the one just built, or the one FRACTAL_VIEWER names (an installed
+// viewer, for instance).
+std::string ViewerPath();
+
 class ViewerSession {
  public:
   ViewerSession();
