@@ -16,9 +16,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Interactive viewer of the Mandelbrot set\n One window with a 400 x 400-pixel picture, drawn row by row by the escape-time\n method. Each click magnifies two times about the point under the pointer.")
 # The libraries the viewer links come from dpkg-shlibdeps. SDL loads the rest only when it needs
 # them, which dpkg-shlibdeps cannot see: on Wayland, the title bar is drawn by libdecor's plugin
-# (the compositor may draw none), and the picture is presented through EGL and OpenGL ES, which
-# Mesa's drivers run.
+# (the compositor may draw none; SDL's package only recommends it), and the picture is presented
+# through EGL and OpenGL, which Mesa's drivers run (in software where there is no GPU).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libdecor-0-plugin-1-cairo, libegl1, libgles2, libgl1-mesa-dri")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libdecor-0-plugin-1-cairo, libegl1, libgl1, libgl1-mesa-dri")
 
 include(CPack)

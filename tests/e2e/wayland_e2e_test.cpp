@@ -25,6 +25,8 @@ TEST(NativeWayland, FirstPictureThenAClickThenTheCloseBox) {
       testing::ReferencePicture(testing::InitialView()), In(kDrawingDeadline), last);
   ASSERT_TRUE(origin) << "the first picture never stood whole on the output; viewer: "
                       << session.ViewerErrors();
+  EXPECT_EQ(session.TitlesSet(),
+            (std::vector<std::string>{kStartCaption, kDrawingCaption, kReadyCaption}));
 
   const Pixel pixel{126, 213};
   ASSERT_TRUE(session.ClickAt(On(*origin, pixel), In(kPointerDeadline)));

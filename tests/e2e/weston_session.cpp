@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -17,6 +18,8 @@ constexpr int kOutputHeight = 480;
 constexpr char kSocketName[] = "fractal-e2e";
 constexpr auto kCompositorDeadline = std::chrono::seconds(30);
 constexpr auto kScreenshotDeadline = std::chrono::seconds(10);
+// A point of the Xvfb screen beyond weston's window.
+constexpr OutputPoint kOutside{kOutputWidth + 16, kOutputHeight + 16};
 
 // Pixels of `want` that are not black, about a hundred of them spread over the picture: a place
 // where they all match is worth comparing whole.
@@ -110,12 +113,13 @@ WestonSession::WestonSession(const std::vector<std::string>& viewer_env)
   if (!WaitForCompositor(Clock::now() + kCompositorDeadline)) {
     throw std::runtime_error("weston did not start");
   }
-  // The pointer starts in the output's top-left corner, over the panel, away from any window.
-  if (!MovePointer({1, 1}, Clock::now() + kCompositorDeadline)) {
+  // The pointer starts outside the output, away from any window.
+  if (!MoveXPointer(kOutside, Clock::now() + kCompositorDeadline)) {
     throw std::runtime_error("the pointer cannot be moved");
   }
+  // The viewer logs its Wayland requests, and so the titles it sets, to its standard error.
   std::vector<std::string> env = {xdg, std::string("WAYLAND_DISPLAY=") + kSocketName,
-                                  "SDL_VIDEODRIVER=wayland"};
+                                  "SDL_VIDEODRIVER=wayland", "WAYLAND_DEBUG=client"};
   env.insert(env.end(), viewer_env.begin(), viewer_env.end());
   // Through a shell that gives way to the viewer: the process is the viewer's, its standard
   // error a file the test can read.
@@ -124,9 +128,19 @@ WestonSession::WestonSession(const std::vector<std::string>& viewer_env)
                   env, /*quiet=*/false);
 }
 
-std::string WestonSession::ViewerErrors() const {
+std::string WestonSession::ViewerLog() const {
   std::ifstream file(runtime_dir_ / "viewer.err");
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// The Wayland library's lines begin with a time stamp in brackets.
+std::string WestonSession::ViewerErrors() const {
+  std::istringstream log(ViewerLog());
+  std::string errors;
+  for (std::string line; std::getline(log, line);) {
+    if (!line.starts_with("[")) errors += line + "\n";
+  }
+  return errors;
 }
 
 WestonSession::~WestonSession() {
@@ -134,6 +148,19 @@ WestonSession::~WestonSession() {
   weston_.reset();
   std::error_code ignored;
   std::filesystem::remove_all(runtime_dir_, ignored);
+}
+
+std::vector<std::string> WestonSession::TitlesSet() const {
+  std::vector<std::string> titles;
+  std::istringstream log(ViewerLog());
+  const std::string request = ".set_title(\"";
+  for (std::string line; std::getline(log, line);) {
+    const std::size_t start = line.find(request);
+    if (start == std::string::npos) continue;
+    const std::size_t text = start + request.size();
+    titles.push_back(line.substr(text, line.rfind("\")") - text));
+  }
+  return titles;
 }
 
 // Ready once a screenshot can be taken: the socket is there and the shell has drawn the output.
@@ -205,7 +232,7 @@ OutputPoint WestonSession::OutputOrigin() {
   return origin;
 }
 
-bool WestonSession::MovePointer(OutputPoint point, Clock::time_point deadline) {
+bool WestonSession::MoveXPointer(OutputPoint point, Clock::time_point deadline) {
   Display* display = connection_.get();
   const OutputPoint origin = OutputOrigin();
   const int root_x = origin.x + point.x;
@@ -227,6 +254,13 @@ bool WestonSession::MovePointer(OutputPoint point, Clock::time_point deadline) {
     if (Clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
+}
+
+// weston's X11 backend moves its pointer by the differences between the X pointer's positions,
+// and takes a position whole only when the X pointer enters its window. The pointer leaves the
+// window and comes back, so that weston's pointer stands exactly where the X pointer does.
+bool WestonSession::MovePointer(OutputPoint point, Clock::time_point deadline) {
+  return MoveXPointer(kOutside, deadline) && MoveXPointer(point, deadline);
 }
 
 bool WestonSession::ClickAt(OutputPoint point, Clock::time_point deadline) {

@@ -53,8 +53,10 @@ class WestonSession {
 
   ChildProcess& viewer() { return *viewer_; }
   OutputPoint pointer() const { return pointer_; }
-  // What the viewer wrote to its standard error so far.
+  // What the viewer wrote to its standard error so far, its log of Wayland messages left out.
   std::string ViewerErrors() const;
+  // Every title the viewer has asked the compositor to show, in order.
+  std::vector<std::string> TitlesSet() const;
 
   // The output as weston shows it now, or nothing if the screenshot failed.
   std::optional<Screen> Screenshot();
@@ -65,14 +67,17 @@ class WestonSession {
   bool WaitForPictureAt(OutputPoint origin, const Picture& want, Clock::time_point deadline,
                         Screen& last);
 
-  // Moves the pointer to `point` and waits until the X server has it there.
+  // Moves the pointer to `point`, from outside the output, and waits until the X server has it
+  // there.
   bool MovePointer(OutputPoint point, Clock::time_point deadline);
   // Moves there, then presses and releases the first button.
   bool ClickAt(OutputPoint point, Clock::time_point deadline);
 
  private:
   bool WaitForCompositor(Clock::time_point deadline);
+  bool MoveXPointer(OutputPoint point, Clock::time_point deadline);
   OutputPoint OutputOrigin();
+  std::string ViewerLog() const;
 
   VirtualServer server_;
   Connection connection_;
