@@ -6,6 +6,12 @@
 // request; modal message boxes.
 // Does not support: resizing, keyboard input, more than one window, high-DPI scaling, a window
 // icon of its own (desktops take it from the desktop entry).
+//
+// Where both an X server and a Wayland compositor can be reached, SDL's own choice stands: X11,
+// through XWayland under a Wayland desktop. There the compositor draws the desktop's own title
+// bar (GNOME draws none for Wayland clients, which then get libdecor's plain one), and the
+// viewer runs on the path its end-to-end tests cover most. It runs natively on Wayland where no
+// X server is reached, or when SDL_VIDEODRIVER=wayland asks for it.
 #pragma once
 
 #include "platform/platform.h"
