@@ -128,6 +128,13 @@ WestonSession::WestonSession(const std::vector<std::string>& viewer_env)
                   env, /*quiet=*/false);
 }
 
+WestonSession::~WestonSession() {
+  viewer_.reset();
+  weston_.reset();
+  std::error_code ignored;
+  std::filesystem::remove_all(runtime_dir_, ignored);
+}
+
 std::string WestonSession::ViewerLog() const {
   std::ifstream file(runtime_dir_ / "viewer.err");
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
@@ -141,13 +148,6 @@ std::string WestonSession::ViewerErrors() const {
     if (!line.starts_with("[")) errors += line + "\n";
   }
   return errors;
-}
-
-WestonSession::~WestonSession() {
-  viewer_.reset();
-  weston_.reset();
-  std::error_code ignored;
-  std::filesystem::remove_all(runtime_dir_, ignored);
 }
 
 std::vector<std::string> WestonSession::TitlesSet() const {
