@@ -13,6 +13,7 @@
 #include "platform/sdl_video.h"
 #include "platform/sdl_x11_motion.h"
 #include "platform/surface_position.h"
+#include "runtime/runtime.h"
 
 namespace fractal {
 namespace {
@@ -76,8 +77,10 @@ class SdlPlatform final : public Platform {
   static int SDLCALL TakeEvent(void* platform, SDL_Event* event);
   void ReadEvents();
   std::optional<FormEvent> WaitEvent();
-  void Present();
+  [[nodiscard]] bool Present();
+  void RequirePresent();
   void PresentIfDue();
+  void ChooseFramebuffer();
 
   FormDesign design_;
   SDL_Window* window_ = nullptr;
@@ -107,11 +110,13 @@ SdlPlatform::SdlPlatform(const FormDesign& design)
     : design_(design),
       framebuffer_(static_cast<std::size_t>(design.width) * design.height,
                    ToPixel(design.background)) {
-  // A plain software surface: no OpenGL context behind the window, nothing waits for vsync.
-  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   // Every click counts, also the one that gives the window the focus.
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+  // The window's class names the desktop entry it belongs to (X11 WM_CLASS, Wayland app id),
+  // unless the user named another.
+  setenv("SDL_VIDEO_X11_WMCLASS", FRACTAL_APP_ID, /*overwrite=*/0);
   StartVideo();
+  ChooseFramebuffer();
   SDL_SetEventFilter(&SdlPlatform::TakeEvent, this);
   const std::string caption(design.caption);
   window_ = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
@@ -134,7 +139,7 @@ void SdlPlatform::Run(const FormFactory& factory) {
 std::optional<FormEvent> SdlPlatform::WaitEvent() {
   for (;;) {
     if (std::optional<FormEvent> event = events_.Pop()) return event;
-    if (dirty_) Present();
+    if (dirty_) RequirePresent();
     SDL_Event wake_up;
     if (SDL_WaitEvent(&wake_up) == 0) return std::nullopt;
     wake_up_queued_ = false;
@@ -188,16 +193,35 @@ std::optional<FormEvent> SdlPlatform::Translate(const SDL_Event& event) {
   }
 }
 
-void SdlPlatform::Present() {
+// Where the window system lets a program write into the window's own pixels (X11 by shared
+// memory), the window's surface is that plain software framebuffer: no OpenGL context behind the
+// window, nothing waits for vsync. SDL's Wayland driver has no such framebuffer; there the
+// window's surface is a texture that an SDL renderer draws, which SDL calls the accelerated
+// framebuffer. A setting the user made in the environment still wins.
+void SdlPlatform::ChooseFramebuffer() {
+  const std::string_view driver = SDL_GetCurrentVideoDriver();
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, driver == "wayland" ? "1" : "0");
+}
+
+// The picture reaches the screen or the caller learns that it did not: a window without a
+// surface (a driver that can give it none) is a failed call, not an empty window.
+bool SdlPlatform::Present() {
   SDL_Surface* target = SDL_GetWindowSurface(window_);
-  if (target == nullptr) return;
-  SDL_BlitSurface(source_, nullptr, target, nullptr);
-  SDL_UpdateWindowSurface(window_);
+  if (target == nullptr || SDL_BlitSurface(source_, nullptr, target, nullptr) != 0 ||
+      SDL_UpdateWindowSurface(window_) != 0) {
+    return false;
+  }
   dirty_ = false;
+  return true;
+}
+
+// For the callers that have no status to return: the failure is raised here.
+void SdlPlatform::RequirePresent() {
+  if (!Present()) RaiseFailedCallError(std::string("presenting the picture: ") + SDL_GetError());
 }
 
 void SdlPlatform::PresentIfDue() {
-  if (dirty_ && SDL_GetTicks() - dirty_since_ >= kPresentIntervalMs) Present();
+  if (dirty_ && SDL_GetTicks() - dirty_since_ >= kPresentIntervalMs) RequirePresent();
 }
 
 // A fresh zero-filled framebuffer may still be the system's shared page of zeros; the first
@@ -217,7 +241,7 @@ void SdlPlatform::MarkDirty() {
 
 bool SdlPlatform::SetCaption(std::string_view text) {
   // The title and the picture change together: "Ready." appears with the finished picture.
-  if (dirty_) Present();
+  if (dirty_ && !Present()) return false;
   const std::string caption(text);
   SDL_SetWindowTitle(window_, caption.c_str());
   return true;
@@ -247,7 +271,7 @@ bool SdlPlatform::Show() {
   SDL_ShowWindow(window_);
   // A window appears painted with its background, not with whatever the screen held, and the
   // first frame, which costs the most, is not left to the first drawing.
-  Present();
+  if (!Present()) return false;
   // The burst of events a new window gets (mapping, focus, exposure) is read now, into the
   // queue, where PumpEvents finds it as it would have.
   ReadEvents();

@@ -47,6 +47,15 @@ TEST_F(CloseBox, EndsTheIdleViewer) {
   CloseAndExpectCleanExit();
 }
 
+// The whole life of a short session, also run on the installed package: the exact first
+// picture, one click's picture, then the close box.
+TEST_F(CloseBox, EndsTheViewerAfterTheFirstPictureAndOneClick) {
+  StartAndWaitForFirstPicture();
+  const ViewState view = Click(testing::InitialView(), {300, 120});
+  ExpectReadyPicture(testing::ReferencePicture(view));
+  CloseAndExpectCleanExit();
+}
+
 // Sent the moment the window is mapped: the request waits while the first drawing starts, so
 // however fast that drawing is, it is the drawing that takes the request.
 TEST_F(CloseBox, EndsTheViewerDuringTheFirstDrawing) {

@@ -6,6 +6,7 @@
 #include <poll.h>
 
 #include <bit>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "support/surface_difference.h"
@@ -61,9 +62,14 @@ Colour Channel(unsigned long pixel, unsigned long mask) {
 
 }  // namespace
 
+std::string ViewerPath() {
+  const char* chosen = std::getenv("FRACTAL_VIEWER");
+  return chosen != nullptr && *chosen != '\0' ? chosen : FRACTAL_VIEWER_PATH;
+}
+
 ViewerSession::ViewerSession()
     : connection_(server_.display_name()),
-      viewer_({FRACTAL_VIEWER_PATH}, {"DISPLAY=" + server_.display_name()}, /*quiet=*/false) {}
+      viewer_({ViewerPath()}, {"DISPLAY=" + server_.display_name()}, /*quiet=*/false) {}
 
 bool ViewerSession::WaitForWindow(Clock::time_point deadline) {
   return PollUntil(deadline, [this] { return HaveWindow(); });

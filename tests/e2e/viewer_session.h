@@ -31,6 +31,10 @@ struct TitleSetting {
   std::string title;  // the title read back then
 };
 
+// The viewer the tests run: the one just built, or the one FRACTAL_VIEWER names (an installed
+// viewer, for instance).
+std::string ViewerPath();
+
 class ViewerSession {
  public:
   ViewerSession();
