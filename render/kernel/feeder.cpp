@@ -4,7 +4,6 @@
 #include <cfenv>
 #include <cmath>
 #include <deque>
-#include <optional>
 #include <stdexcept>
 #include <vector>
 
