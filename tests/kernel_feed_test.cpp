@@ -17,7 +17,6 @@ namespace fractal {
 namespace {
 
 using testing::Dive;
-using testing::SupportedTargets;
 using testing::TargetName;
 
 // Hands out the rows of `ys` in batches whose sizes cycle through `sizes`, and keeps what comes
@@ -76,7 +75,7 @@ class KernelFeedTest : public testing::EveryTarget {
   KernelScratch scratch_;  // shared by the computations of a test, as a worker's is
 };
 
-INSTANTIATE_TEST_SUITE_P(Targets, KernelFeedTest, ::testing::ValuesIn(SupportedTargets()),
+INSTANTIATE_TEST_SUITE_P(Targets, KernelFeedTest, ::testing::ValuesIn(SupportedKernelTargets()),
                          TargetName);
 
 // Small caps run fixed groups, larger ones the lane scheduler, whose batches may finish out of

@@ -22,7 +22,6 @@ namespace {
 using testing::CentreClicks;
 using testing::Dive;
 using testing::PlainCount;
-using testing::SupportedTargets;
 using testing::TargetName;
 
 // Unoptimised and sanitizer builds let the plain loop give up sooner, and look at fewer deep rows.
@@ -89,7 +88,7 @@ class KernelRowsTest : public testing::EveryTarget {
   }
 };
 
-INSTANTIATE_TEST_SUITE_P(Targets, KernelRowsTest, ::testing::ValuesIn(SupportedTargets()),
+INSTANTIATE_TEST_SUITE_P(Targets, KernelRowsTest, ::testing::ValuesIn(SupportedKernelTargets()),
                          TargetName);
 
 const int kRows = static_cast<int>(RowSteps().size());

@@ -41,7 +41,6 @@ using testing::CentreClicks;
 using testing::ClickAt;
 using testing::Dive;
 using testing::PlainCount;
-using testing::SupportedTargets;
 using testing::TargetName;
 
 std::vector<std::int32_t> KernelRow(const EscapeParams& params, double y,
@@ -86,7 +85,7 @@ ExpectedRows Expect(const ViewState& view, std::vector<int> rows, std::int64_t b
 int CompareTargets(const ExpectedRows& expected, const std::string& what) {
   const EscapeParams params = MakeEscapeParams(expected.view);
   int compared = 0;
-  for (KernelTarget target : SupportedTargets()) {
+  for (KernelTarget target : SupportedKernelTargets()) {
     ForceKernelTarget(target);
     compared = 0;
     for (std::size_t r = 0; r < expected.rows.size(); ++r) {
@@ -125,7 +124,7 @@ std::vector<int> EveryNthRow(int n, int first = 0) {
 
 class KernelTargetTest : public testing::EveryTarget {};
 
-INSTANTIATE_TEST_SUITE_P(Targets, KernelTargetTest, ::testing::ValuesIn(SupportedTargets()),
+INSTANTIATE_TEST_SUITE_P(Targets, KernelTargetTest, ::testing::ValuesIn(SupportedKernelTargets()),
                          TargetName);
 
 TEST_P(KernelTargetTest, IsTheActiveTargetWhenForced) {
@@ -320,7 +319,7 @@ TEST_P(KernelTargetTest, CountsExecutedIterations) {
 
 std::vector<std::string> TargetNames() {
   std::vector<std::string> names;
-  for (KernelTarget t : SupportedTargets()) names.push_back(KernelTargetName(t));
+  for (KernelTarget t : SupportedKernelTargets()) names.push_back(KernelTargetName(t));
   return names;
 }
 
@@ -330,7 +329,7 @@ TEST(KernelDispatch, EveryTargetOfTheFamilyIsThereBestFirst) {
   const std::vector<std::string> names = TargetNames();
   ASSERT_FALSE(names.empty());
   EXPECT_EQ(names.back(), "SCALAR");
-  EXPECT_EQ(ActiveKernelTarget(), SupportedTargets().front());
+  EXPECT_EQ(ActiveKernelTarget(), SupportedKernelTargets().front());
   const auto has = [&](const char* name) {
     return std::find(names.begin(), names.end(), name) != names.end();
   };
@@ -348,18 +347,18 @@ TEST(KernelDispatch, EveryTargetOfTheFamilyIsThereBestFirst) {
 }
 
 TEST(KernelDispatch, ForcingPicksATargetAndOnlyOneThisCpuRuns) {
-  for (KernelTarget t : SupportedTargets()) {
+  for (KernelTarget t : SupportedKernelTargets()) {
     ForceKernelTarget(t);
     EXPECT_EQ(ActiveKernelTarget(), t) << KernelTargetName(t);
   }
   ForceKernelTarget(std::nullopt);
-  EXPECT_EQ(ActiveKernelTarget(), SupportedTargets().front());
+  EXPECT_EQ(ActiveKernelTarget(), SupportedKernelTargets().front());
   // No target, two at once (the best and the fallback), a bit no target has.
-  const KernelTarget both{SupportedTargets().front().bits | (std::int64_t{1} << 62)};
+  const KernelTarget both{SupportedKernelTargets().front().bits | (std::int64_t{1} << 62)};
   for (KernelTarget t : {KernelTarget{0}, both, KernelTarget{std::int64_t{1} << 40}}) {
     EXPECT_THROW(ForceKernelTarget(t), std::invalid_argument) << t.bits;
   }
-  EXPECT_EQ(ActiveKernelTarget(), SupportedTargets().front());
+  EXPECT_EQ(ActiveKernelTarget(), SupportedKernelTargets().front());
 }
 
 }  // namespace

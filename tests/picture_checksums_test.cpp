@@ -42,8 +42,8 @@ struct KnownPicture {
 
 class PictureChecksums : public testing::EveryTarget {};
 
-INSTANTIATE_TEST_SUITE_P(Targets, PictureChecksums,
-                         ::testing::ValuesIn(testing::SupportedTargets()), testing::TargetName);
+INSTANTIATE_TEST_SUITE_P(Targets, PictureChecksums, ::testing::ValuesIn(SupportedKernelTargets()),
+                         testing::TargetName);
 
 TEST_P(PictureChecksums, AreTheSameOnEveryMachine) {
   const KnownPicture pictures[] = {

@@ -79,7 +79,7 @@ TEST(WholeViews, EveryTargetAndThreadCountGivesTheSameCounts) {
   ThreadedRowSource threaded(3, 5);
   const int views = ViewCount();
   int plain_views = 0;
-  const KernelTarget fallback = testing::SupportedTargets().back();
+  const KernelTarget fallback = SupportedKernelTargets().back();
   for (int v = 0; v < views; ++v) {
     const ViewState view = testing::RandomView(random, kMaxClicks);
     const EscapeParams params = MakeEscapeParams(view);
@@ -91,7 +91,7 @@ TEST(WholeViews, EveryTargetAndThreadCountGivesTheSameCounts) {
       ASSERT_EQ(plain, "") << what << ", scalar against the plain loop";
       ++plain_views;
     }
-    for (KernelTarget target : testing::SupportedTargets()) {
+    for (KernelTarget target : SupportedKernelTargets()) {
       ForceKernelTarget(target);
       const std::string name = KernelTargetName(target);
       if (target != fallback) {

@@ -1,5 +1,5 @@
-// What the kernel tests share: the targets this CPU runs, their names as test names, the plain
-// escape loop with a budget, and random click sequences.
+// What the kernel tests share: the kernel targets' names as test names, a per-target fixture, the
+// plain escape loop with a budget, and random click sequences.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,11 +16,7 @@
 #include "render/kernel/kernel.h"
 #include "support/click_views.h"
 
-namespace fractal::testing {
-
-inline std::vector<KernelTarget> SupportedTargets() { return SupportedKernelTargets(); }
-
-}  // namespace fractal::testing
+namespace fractal::testing {}  // namespace fractal::testing
 
 namespace fractal {
 // Test names and failure messages show a target by its name.
@@ -34,7 +30,7 @@ inline std::string TargetName(const ::testing::TestParamInfo<KernelTarget>& info
 }
 
 // A fixture whose tests run once on every target this CPU runs, that target forced throughout;
-// instantiate with ValuesIn(SupportedTargets()) and TargetName.
+// instantiate with ValuesIn(SupportedKernelTargets()) and TargetName.
 class EveryTarget : public ::testing::TestWithParam<KernelTarget> {
  protected:
   void SetUp() override { ForceKernelTarget(GetParam()); }
