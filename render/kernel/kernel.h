@@ -91,6 +91,10 @@ struct KernelStats {
   // through cycle detection adds less than the count, the steps a lane waits between escaping
   // and the next look at the lanes add more.
   std::atomic<std::uint64_t> executed_iterations{0};
+  // Points whose count is the cap because an interior proof showed that their orbit never
+  // escapes, and the orbit steps the proofs ran (disk steps, counted in executed_iterations too).
+  std::atomic<std::uint64_t> proven_points{0};
+  std::atomic<std::uint64_t> proof_steps{0};
 };
 
 // The kernel adds to `stats` from now on; nullptr stops it. The caller keeps `stats` alive.
