@@ -11,13 +11,9 @@ HWY_BEFORE_NAMESPACE();
 namespace fractal::kernel_detail {
 namespace HWY_NAMESPACE {
 
-void ComputeFedOnTarget(const PointFeed& feed, std::uint64_t& executed) {
-  ComputeFed(feed, executed);
-}
+void ComputeFedOnTarget(const PointFeed& feed, KernelWork& work) { ComputeFed(feed, work); }
 
-void ComputeGroupsOnTarget(const RowTask& task, std::uint64_t& executed) {
-  ComputeGroups(task, executed);
-}
+void ComputeGroupsOnTarget(const RowTask& task, KernelWork& work) { ComputeGroups(task, work); }
 
 }  // namespace HWY_NAMESPACE
 }  // namespace fractal::kernel_detail
@@ -29,12 +25,12 @@ namespace fractal::kernel_detail {
 HWY_EXPORT(ComputeFedOnTarget);
 HWY_EXPORT(ComputeGroupsOnTarget);
 
-void ComputeFedBody(const PointFeed& feed, std::uint64_t& executed) {
-  HWY_DYNAMIC_DISPATCH(ComputeFedOnTarget)(feed, executed);
+void ComputeFedBody(const PointFeed& feed, KernelWork& work) {
+  HWY_DYNAMIC_DISPATCH(ComputeFedOnTarget)(feed, work);
 }
 
-void ComputeGroupsBody(const RowTask& task, std::uint64_t& executed) {
-  HWY_DYNAMIC_DISPATCH(ComputeGroupsOnTarget)(task, executed);
+void ComputeGroupsBody(const RowTask& task, KernelWork& work) {
+  HWY_DYNAMIC_DISPATCH(ComputeGroupsOnTarget)(task, work);
 }
 
 }  // namespace fractal::kernel_detail

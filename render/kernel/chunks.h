@@ -44,11 +44,17 @@ struct PointFeed {
   LaneLimits limits;
 };
 
-// The lane scheduler: refills lanes as points finish and looks for cycles. Adds the lane
-// iterations it ran to `executed`.
-void ComputeFedBody(const PointFeed& feed, std::uint64_t& executed);
+// What a computation has done so far. 64 bits: one point alone may take more than 2^31 steps.
+struct KernelWork {
+  std::uint64_t executed = 0;     // lane iterations, and the orbit steps of interior proofs
+  std::uint64_t proof_steps = 0;  // the orbit steps of interior proofs alone
+  std::uint64_t proven = 0;       // points counted by an interior proof
+};
+
+// The lane scheduler: refills lanes as points finish, looks for cycles and proves interiors.
+void ComputeFedBody(const PointFeed& feed, KernelWork& work);
 // Small caps: fixed groups of consecutive points run until the whole group is done, with no
-// refills and no cycle checks. Adds the lane iterations it ran to `executed`.
-void ComputeGroupsBody(const RowTask& task, std::uint64_t& executed);
+// refills and no cycle checks.
+void ComputeGroupsBody(const RowTask& task, KernelWork& work);
 
 }  // namespace fractal::kernel_detail

@@ -28,12 +28,24 @@ constexpr std::int64_t kNoCycleCheck = std::int64_t{1} << 40;  // beyond every c
 std::atomic<bool> cycle_detection{true};
 std::atomic<KernelStats*> stats_sink{nullptr};
 
-void AddStats(std::uint64_t rows, std::uint64_t points, std::uint64_t executed) {
+void AddStats(std::uint64_t rows, std::uint64_t points, const kernel_detail::KernelWork& work) {
   KernelStats* stats = stats_sink.load(std::memory_order_relaxed);
   if (stats == nullptr) return;
   stats->rows.fetch_add(rows, std::memory_order_relaxed);
   stats->points.fetch_add(points, std::memory_order_relaxed);
-  stats->executed_iterations.fetch_add(executed, std::memory_order_relaxed);
+  stats->executed_iterations.fetch_add(work.executed, std::memory_order_relaxed);
+  stats->proof_steps.fetch_add(work.proof_steps, std::memory_order_relaxed);
+  stats->proven_points.fetch_add(work.proven, std::memory_order_relaxed);
+}
+
+// The work done since `reported`, which it then becomes.
+kernel_detail::KernelWork WorkSince(const kernel_detail::KernelWork& now,
+                                    kernel_detail::KernelWork& reported) {
+  const kernel_detail::KernelWork since{now.executed - reported.executed,
+                                        now.proof_steps - reported.proof_steps,
+                                        now.proven - reported.proven};
+  reported = now;
+  return since;
 }
 
 // Rows of the feed on their way through the lanes, with the plane coordinates of their points.
@@ -93,10 +105,10 @@ class Feeder {
 
   // The faults the plain loop raised on the rows that were not tame.
   int PlainFaults() const { return plain_faults_; }
-  std::uint64_t& Executed() { return executed_; }
+  kernel_detail::KernelWork& Work() { return work_; }
 
-  // Iterations of lanes whose rows were abandoned.
-  ~Feeder() { AddStats(0, 0, executed_ - reported_executed_); }
+  // The work on rows that were abandoned.
+  ~Feeder() { AddStats(0, 0, WorkSince(work_, reported_work_)); }
 
  private:
   // The rows as a chunk for the lanes, or nullptr if the lanes cannot take them.
@@ -149,8 +161,7 @@ class Feeder {
 
   // The stats go first: once the feed has the rows, the work that gave them is in the stats.
   void Report(RowFeed::Rows rows, std::span<const std::int32_t> counts, bool fault) {
-    AddStats(rows.count, counts.size(), executed_ - reported_executed_);
-    reported_executed_ = executed_;
+    AddStats(rows.count, counts.size(), WorkSince(work_, reported_work_));
     feed_.Finished(rows, counts, fault);
   }
 
@@ -164,8 +175,8 @@ class Feeder {
   std::vector<Batch*> free_;
   std::vector<std::int32_t> plain_counts_;
   int plain_faults_ = 0;
-  std::uint64_t executed_ = 0;
-  std::uint64_t reported_executed_ = 0;
+  kernel_detail::KernelWork work_;
+  kernel_detail::KernelWork reported_work_;
 };
 
 void RunLanes(const EscapeParams& params, Feeder& feeder) {
@@ -176,7 +187,7 @@ void RunLanes(const EscapeParams& params, Feeder& feeder) {
       [](void* f) { return static_cast<Feeder*>(f)->Abandoned(); },
       {params.cap,
        cycle_detection.load(std::memory_order_relaxed) ? kCycleCheckFrom : kNoCycleCheck}};
-  kernel_detail::ComputeFedBody(feed, feeder.Executed());
+  kernel_detail::ComputeFedBody(feed, feeder.Work());
 }
 
 void RunGroups(const EscapeParams& params, Feeder& feeder) {
@@ -185,7 +196,7 @@ void RunGroups(const EscapeParams& params, Feeder& feeder) {
     if (chunk == nullptr) return;
     const kernel_detail::RowTask task{chunk->c_real, chunk->c_imag, chunk->counts, chunk->size,
                                       params.cap};
-    kernel_detail::ComputeGroupsBody(task, feeder.Executed());
+    kernel_detail::ComputeGroupsBody(task, feeder.Work());
     feeder.Finished(*chunk);
   }
 }

@@ -18,6 +18,12 @@
 // cycle_check_from times, because on views with few interior points they cost more than they
 // save.
 //
+// Lanes also look for interior proofs, which come much earlier than an exact repeat deep in the
+// set. At the end of each checked block a lane notes how close its state came back to the
+// checkpoint; when the checkpoint moves on, a lane whose closest return in the window just
+// closed was near enough proposes it: the run returns, and the scheduler hands the prover the
+// lane's state, the return's distance and the steps it took (interior_proof.h).
+//
 // Every product and sum is its own IEEE operation in EscapeCount's order: never MulAdd, and the
 // build's -ffp-contract=off keeps the compiler from fusing them either.
 
@@ -32,6 +38,7 @@
 #include <hwy/highway.h>
 
 #include <cstdint>
+#include <limits>
 
 #include "render/kernel/chunks.h"
 
@@ -60,6 +67,9 @@ constexpr int kBlock = 8;  // iterations between looks at the lanes
 constexpr int kCycleCompareEvery = 4;
 // About a tenth of a millisecond of iterations on four vectors.
 constexpr std::int64_t kMaxBlocksPerRun = 1 << 12;
+// A closest return this near the checkpoint is proposed for an interior proof.
+constexpr double kProposeBelow = 1e-2;
+constexpr double kFar = std::numeric_limits<double>::infinity();  // no return yet
 
 static_assert(kSlots <= 64, "a run reports its finished lanes in 64 bits");
 
@@ -74,6 +84,9 @@ struct LaneState {
   alignas(64) std::int64_t count[kSlots];          // escape tests passed; the cap once periodic
   alignas(64) std::int64_t checkpoint_at[kSlots];  // count at which the next checkpoint is taken
   alignas(64) std::int64_t running[kSlots];        // -1 while every escape test has passed, else 0
+  alignas(64) double closest[kSlots];              // closest return to the checkpoint this window
+  alignas(64) std::int64_t closest_at[kSlots];     // the count at which it came
+  std::int64_t proof_steps[kSlots];                // steps proofs have run for the lane's point
   std::int64_t point[kSlots];                      // index in its chunk, -1 for an idle lane
   PointChunk* chunk[kSlots];                       // nullptr for an idle lane
 };
@@ -83,14 +96,15 @@ struct Lanes {
   // Written out, so that it is compiled for this target like the code around it: an implicit
   // constructor is not, and some compilers then refuse to inline the vectors' own (arm64 GCC).
   HWY_ATTR Lanes() {}
-  VF zr, zi, cr, ci, checkpoint_r, checkpoint_i;
-  VI count, checkpoint_at;
+  VF zr, zi, cr, ci, checkpoint_r, checkpoint_i, closest;
+  VI count, checkpoint_at, closest_at;
   MF running;
 };
 
 struct RunResult {
   std::int64_t blocks = 0;     // blocks run
   std::uint64_t finished = 0;  // bit i: lane i is finished
+  std::uint64_t proposed = 0;  // bit i: lane i proposes its closest return for a proof
 };
 
 HWY_INLINE Lanes LoadLanes(const LaneState& s, int o) {
@@ -105,6 +119,8 @@ HWY_INLINE Lanes LoadLanes(const LaneState& s, int o) {
   l.checkpoint_i = hn::Load(df, s.checkpoint_i + o);
   l.count = hn::Load(di, s.count + o);
   l.checkpoint_at = hn::Load(di, s.checkpoint_at + o);
+  l.closest = hn::Load(df, s.closest + o);
+  l.closest_at = hn::Load(di, s.closest_at + o);
   l.running = hn::RebindMask(df, hn::MaskFromVec(hn::Load(di, s.running + o)));
   return l;
 }
@@ -118,6 +134,8 @@ HWY_INLINE void StoreLanes(const Lanes& l, LaneState& s, int o) {
   hn::Store(l.checkpoint_i, df, s.checkpoint_i + o);
   hn::Store(l.count, di, s.count + o);
   hn::Store(l.checkpoint_at, di, s.checkpoint_at + o);
+  hn::Store(l.closest, df, s.closest + o);
+  hn::Store(l.closest_at, di, s.closest_at + o);
   hn::Store(hn::VecFromMask(di, hn::RebindMask(di, l.running)), di, s.running + o);
 }
 
@@ -157,6 +175,16 @@ HWY_INLINE void PlainBlock(Lanes (&lanes)[V]) {
   }
 }
 
+// Notes the block's last state as the window's closest return to the checkpoint if it is.
+HWY_INLINE void TrackClosestReturn(Lanes& l) {
+  const DI di;
+  const VF distance =
+      hn::Max(hn::Abs(hn::Sub(l.zr, l.checkpoint_r)), hn::Abs(hn::Sub(l.zi, l.checkpoint_i)));
+  const MF closer = hn::Lt(distance, l.closest);
+  l.closest = hn::IfThenElse(closer, distance, l.closest);
+  l.closest_at = hn::IfThenElse(hn::RebindMask(di, closer), l.count, l.closest_at);
+}
+
 // A block that compares states with the checkpoints. Any equality within the block counts if
 // the lane is still running at its end: then it was running at every step of the block.
 template <int V>
@@ -182,8 +210,16 @@ HWY_INLINE void CheckedBlock(Lanes (&lanes)[V], const LaneLimits& limits) {
   for (int v = 0; v < V; ++v) {
     Lanes& l = lanes[v];
     l.count = hn::IfThenElse(hn::RebindMask(di, hn::And(same[v], l.running)), cap, l.count);
+    TrackClosestReturn(l);
     const auto due = hn::And(hn::RebindMask(di, l.running),
                              hn::Gt(l.count, hn::Sub(l.checkpoint_at, hn::Set(di, 1))));
+    // A window that closes with no proposal starts the next one afresh; a proposal is read
+    // and cleared by the scheduler.
+    const auto past_first = hn::Gt(l.count, hn::Set(di, limits.cycle_check_from));
+    const MF keep =
+        hn::And(hn::Lt(l.closest, hn::Set(df, kProposeBelow)), hn::RebindMask(df, past_first));
+    l.closest =
+        hn::IfThenElse(hn::AndNot(keep, hn::RebindMask(df, due)), hn::Set(df, kFar), l.closest);
     l.checkpoint_r = hn::IfThenElse(hn::RebindMask(df, due), l.zr, l.checkpoint_r);
     l.checkpoint_i = hn::IfThenElse(hn::RebindMask(df, due), l.zi, l.checkpoint_i);
     l.checkpoint_at =
@@ -205,23 +241,35 @@ HWY_INLINE bool CycleChecksDue(const Lanes (&lanes)[V], const LaneLimits& limits
   return !hn::AllFalse(di, due);
 }
 
-// Bits of the finished lanes (escaped, or at the cap) among the `held` ones.
+HWY_INLINE std::uint64_t MaskBits(MF m) {
+  std::uint8_t bits[8] = {};
+  hn::StoreMaskBits(DF(), m, bits);
+  return bits[0];
+}
+
+// The finished lanes (escaped, or at the cap) among the `held` ones, and the running ones that
+// propose a return: a checkpoint taken at this block's end, after a window that started past
+// the orbit's first state (z = 0, rarely on the orbit's way back), and a close return in it.
 template <int V>
-HWY_INLINE std::uint64_t FinishedLanes(const Lanes (&lanes)[V], const MF (&held)[V],
-                                       const LaneLimits& limits) {
+HWY_INLINE void FinishedLanes(const Lanes (&lanes)[V], const MF (&held)[V],
+                              const LaneLimits& limits, RunResult& result) {
   const DF df;
   const DI di;
   const VI below_cap = hn::Set(di, limits.cap - 1);
-  std::uint64_t finished = 0;
+  const VI first_window_end = hn::Set(di, limits.cycle_check_from);
+  const VF near = hn::Set(df, kProposeBelow);
   HWY_UNROLL(4)
   for (int v = 0; v < V; ++v) {
-    const MF capped = hn::RebindMask(df, hn::Gt(lanes[v].count, below_cap));
-    const MF done = hn::And(held[v], hn::Or(hn::Not(lanes[v].running), capped));
-    std::uint8_t bits[8] = {};
-    hn::StoreMaskBits(df, done, bits);
-    finished |= static_cast<std::uint64_t>(bits[0]) << (v * kLanes);
+    const Lanes& l = lanes[v];
+    const MF capped = hn::RebindMask(df, hn::Gt(l.count, below_cap));
+    const MF done = hn::And(held[v], hn::Or(hn::Not(l.running), capped));
+    const auto window_closed = hn::And(hn::Eq(hn::Add(l.count, l.count), l.checkpoint_at),
+                                       hn::Gt(l.count, first_window_end));
+    const MF proposes = hn::AndNot(done, hn::And(hn::And(held[v], hn::Lt(l.closest, near)),
+                                                 hn::RebindMask(df, window_closed)));
+    result.finished |= MaskBits(done) << (v * kLanes);
+    result.proposed |= MaskBits(proposes) << (v * kLanes);
   }
-  return finished;
 }
 
 template <int V>
@@ -236,14 +284,14 @@ RunResult RunVectors(LaneState& s, const LaneLimits& limits, int live) {
     held[v] = hn::FirstN(df, in_vector < 0 ? 0 : static_cast<std::size_t>(in_vector));
   }
   RunResult result;
-  while (result.finished == 0 && result.blocks < kMaxBlocksPerRun) {
+  while ((result.finished | result.proposed) == 0 && result.blocks < kMaxBlocksPerRun) {
     if (CycleChecksDue(lanes, limits)) {
       CheckedBlock(lanes, limits);
     } else {
       PlainBlock(lanes);
     }
     ++result.blocks;
-    result.finished = FinishedLanes(lanes, held, limits);
+    FinishedLanes(lanes, held, limits, result);
   }
   HWY_UNROLL(4)
   for (int v = 0; v < V; ++v) StoreLanes(lanes[v], s, v * kLanes);

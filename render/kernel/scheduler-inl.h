@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "render/kernel/chunks.h"
+#include "render/kernel/interior_proof.h"
 #include "render/kernel/lanes-inl.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -33,6 +34,9 @@ inline void StartLane(LaneState& s, int lane, PointChunk& chunk, const LaneLimit
   s.count[lane] = 0;
   s.checkpoint_at[lane] = limits.cycle_check_from;
   s.running[lane] = -1;
+  s.closest[lane] = kFar;
+  s.closest_at[lane] = 0;
+  s.proof_steps[lane] = 0;
   s.point[lane] = point;
   s.chunk[lane] = &chunk;
 }
@@ -44,6 +48,9 @@ inline void ClearLane(LaneState& s, int lane) {
   s.count[lane] = 0;
   s.checkpoint_at[lane] = 0;
   s.running[lane] = 0;
+  s.closest[lane] = kFar;
+  s.closest_at[lane] = 0;
+  s.proof_steps[lane] = 0;
   s.point[lane] = -1;
   s.chunk[lane] = nullptr;
 }
@@ -58,6 +65,9 @@ inline void MoveLane(LaneState& s, int to, int from) {
   s.count[to] = s.count[from];
   s.checkpoint_at[to] = s.checkpoint_at[from];
   s.running[to] = s.running[from];
+  s.closest[to] = s.closest[from];
+  s.closest_at[to] = s.closest_at[from];
+  s.proof_steps[to] = s.proof_steps[from];
   s.point[to] = s.point[from];
   s.chunk[to] = s.chunk[from];
   ClearLane(s, from);
@@ -120,7 +130,40 @@ inline int Retire(LaneState& s, std::uint64_t finished, PointQueue& queue, const
   return idle ? Compact(s, live) : live;
 }
 
-inline void ComputeFed(const PointFeed& feed, std::uint64_t& executed) {
+// Proofs spend at most this share of a point's iterations, so that points that escape in the
+// end pay little for having looked periodic for a while.
+constexpr std::int64_t kProofShareInverse = 8;
+
+// Hands the prover the closest return a lane proposes; true if its point is proven interior,
+// and then its count is the cap.
+inline bool ProveProposal(LaneState& s, int lane, const LaneLimits& limits, KernelWork& work) {
+  // The checkpoint was just taken at this count: the window began at half of it.
+  const std::int64_t n = s.count[lane];
+  const ProofCandidate candidate{
+      s.cr[lane], s.ci[lane], s.zr[lane], s.zi[lane], s.closest_at[lane] - n / 2, s.closest[lane]};
+  s.closest[lane] = kFar;
+  const ProofOutcome outcome =
+      ProveInterior(candidate, n / kProofShareInverse - s.proof_steps[lane]);
+  s.proof_steps[lane] += outcome.steps;
+  work.executed += static_cast<std::uint64_t>(outcome.steps);
+  work.proof_steps += static_cast<std::uint64_t>(outcome.steps);
+  if (!outcome.proven) return false;
+  ++work.proven;
+  s.count[lane] = limits.cap;
+  return true;
+}
+
+inline std::uint64_t ProveProposals(LaneState& s, std::uint64_t proposed, const LaneLimits& limits,
+                                    KernelWork& work) {
+  std::uint64_t proven = 0;
+  for (std::uint64_t bits = proposed; bits != 0; bits &= bits - 1) {
+    const int lane = __builtin_ctzll(bits);
+    if (ProveProposal(s, lane, limits, work)) proven |= std::uint64_t{1} << lane;
+  }
+  return proven;
+}
+
+inline void ComputeFed(const PointFeed& feed, KernelWork& work) {
   LaneState s;
   PointQueue queue(feed);
   int live = 0;
@@ -129,8 +172,10 @@ inline void ComputeFed(const PointFeed& feed, std::uint64_t& executed) {
   while (live > 0 && !feed.abandoned(feed.context)) {
     const RunResult run = Run(s, feed.limits, live);
     // Added before any chunk is reported finished, so whoever waits for the chunk sees them.
-    executed += static_cast<std::uint64_t>(run.blocks) * static_cast<std::uint64_t>(live) * kBlock;
-    live = Retire(s, run.finished, queue, feed, live);
+    work.executed +=
+        static_cast<std::uint64_t>(run.blocks) * static_cast<std::uint64_t>(live) * kBlock;
+    const std::uint64_t proven = ProveProposals(s, run.proposed, feed.limits, work);
+    live = Retire(s, run.finished | proven, queue, feed, live);
   }
 }
 
@@ -183,10 +228,10 @@ inline std::uint64_t RunGroup(const RowTask& task, std::int64_t first, int held)
   return static_cast<std::uint64_t>(steps) * static_cast<std::uint64_t>(held);
 }
 
-inline void ComputeGroups(const RowTask& task, std::uint64_t& executed) {
+inline void ComputeGroups(const RowTask& task, KernelWork& work) {
   for (std::int64_t first = 0; first < task.size; first += kGroup) {
     const std::int64_t left = task.size - first;
-    executed += RunGroup(task, first, left < kGroup ? static_cast<int>(left) : kGroup);
+    work.executed += RunGroup(task, first, left < kGroup ? static_cast<int>(left) : kGroup);
   }
 }
 
