@@ -3,8 +3,6 @@
 #include <cmath>
 #include <limits>
 
-#include "render/kernel/disk_bounds.h"
-
 namespace fractal::kernel_detail {
 namespace {
 
@@ -20,9 +18,9 @@ double OrbitStep(double cr, double ci, double& zr, double& zi) {
 
 }  // namespace
 
-std::array<double, kProofRadii> FirstRadii(double distance) {
+ProofRadii FirstRadii(double distance) {
   // 8 apart, from an eighth of 1.5 times the distance up.
-  std::array<double, kProofRadii> radii;
+  ProofRadii radii;
   double radius = 1.5 * distance / 8;
   for (double& r : radii) {
     r = radius;
@@ -31,55 +29,66 @@ std::array<double, kProofRadii> FirstRadii(double distance) {
   return radii;
 }
 
-std::array<double, kProofRadii> CloserRadii(double closest) {
+ProofRadii CloserRadii(double closest) {
   // 2 apart, from 1/32 of the radius that came closest up to 4 times it.
-  std::array<double, kProofRadii> radii;
+  ProofRadii radii;
   for (int j = 0; j < kProofRadii; ++j) radii[j] = std::ldexp(closest, j - 5);
   return radii;
 }
 
-ProofAttempt TryProof(const ProofCandidate& candidate,
-                      const std::array<double, kProofRadii>& radii) {
+unsigned LiveRadii(const ProofRadii& first) {
+  unsigned alive = 0;
+  for (int j = 0; j < kProofRadii; ++j) alive |= first[j] > 0 ? 1u << j : 0u;
+  return alive;
+}
+
+double ClosestRadius(double z0_real, double z0_imag, double z_real, double z_imag,
+                     const ProofRadii& first, const ProofRadii& last, unsigned alive) {
+  const double distance = DistanceAbove(std::fabs(z_real - z0_real), std::fabs(z_imag - z0_imag));
+  double closest_fit = std::numeric_limits<double>::infinity();
+  double closest = 0;
+  for (unsigned bits = alive; bits != 0; bits &= bits - 1) {
+    const int j = __builtin_ctz(bits);
+    const double fit = (distance + last[j]) / first[j];
+    if (fit < closest_fit) {
+      closest_fit = fit;
+      closest = first[j];
+    }
+  }
+  return closest;
+}
+
+ProofAttempt TryProof(const ProofCandidate& candidate, const ProofRadii& radii) {
   const double cr = candidate.c_real;
   const double ci = candidate.c_imag;
-  const double c_abs = std::fabs(cr) + std::fabs(ci);
-  std::array<double, kProofRadii> radius = radii;
-  unsigned alive = 0;
-  for (int j = 0; j < kProofRadii; ++j) alive |= radii[j] > 0 ? 1u << j : 0u;
-
+  const double c_constant = DiskConstantOfC(std::fabs(cr) + std::fabs(ci));
+  ProofRadii radius = radii;
+  unsigned alive = LiveRadii(radii);
   ProofAttempt attempt;
   double zr = candidate.z_real;
   double zi = candidate.z_imag;
-  for (; attempt.steps < candidate.period && alive != 0; ++attempt.steps) {
-    const double abs_real = std::fabs(zr);
-    const double abs_imag = std::fabs(zi);
-    const DiskStep step = DiskStepAt(OrbitStep(cr, ci, zr, zi), abs_real, abs_imag, c_abs);
+  int open_returns = 0;
+  while (attempt.steps < candidate.period && alive != 0) {
+    const DiskStep step = DiskStepAt(OrbitStep(cr, ci, zr, zi), c_constant);
     for (int j = 0; j < kProofRadii; ++j) {
       const double next = NextRadius(step, radius[j]);
       // A radius of 1 or more can never close again; stop carrying it.
       if (!(radius[j] < step.radius_limit) || !(next < 1.0)) alive &= ~(1u << j);
       radius[j] = next;
     }
+    ++attempt.steps;
+    const Return back = ReturnOf(candidate.z_real, candidate.z_imag, zr, zi, radii, radius, alive);
+    if (back == Return::kClosed) {
+      attempt.proven = true;
+      break;
+    }
+    if (back == Return::kOpen && ++open_returns == kOpenReturns) break;
   }
   attempt.end_real = zr;
   attempt.end_imag = zi;
-  if (alive == 0) return attempt;
-
-  attempt.distance =
-      DistanceAbove(std::fabs(zr - candidate.z_real), std::fabs(zi - candidate.z_imag));
-  double closest = std::numeric_limits<double>::infinity();
-  for (int j = 0; j < kProofRadii; ++j) {
-    if ((alive >> j & 1) == 0) continue;
-    if (DiskInside(attempt.distance, radius[j], radii[j])) {
-      attempt.proven = true;
-      attempt.closest_radius = radii[j];
-      return attempt;
-    }
-    const double fit = (attempt.distance + radius[j]) / radii[j];
-    if (fit < closest) {
-      closest = fit;
-      attempt.closest_radius = radii[j];
-    }
+  if (!attempt.proven) {
+    attempt.closest_radius =
+        ClosestRadius(candidate.z_real, candidate.z_imag, zr, zi, radii, radius, alive);
   }
   return attempt;
 }
@@ -87,14 +96,10 @@ ProofAttempt TryProof(const ProofCandidate& candidate,
 ProofOutcome ProveInterior(const ProofCandidate& candidate, std::int64_t step_budget) {
   ProofOutcome outcome;
   if (candidate.period < 1 || step_budget <= 0) return outcome;
-  std::array<double, kProofRadii> radii = FirstRadii(candidate.distance);
-  ProofAttempt first = TryProof(candidate, radii);
+  const ProofAttempt first = TryProof(candidate, FirstRadii(candidate.distance));
   outcome.steps = first.steps;
-  if (first.proven || first.closest_radius == 0 || outcome.steps >= step_budget) {
-    outcome.proven = first.proven;
-    return outcome;
-  }
-  // Radii 2 apart around the one that came closest, over the next period.
+  outcome.proven = first.proven;
+  if (first.proven || first.closest_radius == 0 || outcome.steps >= step_budget) return outcome;
   ProofCandidate next = candidate;
   next.z_real = first.end_real;
   next.z_imag = first.end_imag;
@@ -105,3 +110,4 @@ ProofOutcome ProveInterior(const ProofCandidate& candidate, std::int64_t step_bu
 }
 
 }  // namespace fractal::kernel_detail
+

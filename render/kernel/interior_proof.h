@@ -1,24 +1,30 @@
 // Proofs that a point's orbit never escapes, found long before the orbit repeats exactly.
 //
 // The lanes propose a candidate: a state z_n their orbit reached while passing every escape
-// test, a period p after which the orbit came back close to an earlier state, and how close.
-// The prover follows the orbit p steps from z_n with the lanes' own IEEE operations, so that its
-// states are the lanes' states bit for bit, and carries a disk around each state. Each disk's
-// radius bounds where the double map can take any double of the disk before, rounding included.
-// If no disk holds a double that passes the escape test, and the p-th disk lies inside the
-// first, then every state from z_n on stays inside the disks forever: the plain loop can only
-// stop at the cap, and that is the count.
+// test, a number of steps p after which the orbit came back close to an earlier state, and how
+// close. The prover follows the orbit from z_n with the lanes' own IEEE operations, so that its
+// states are the lanes' states bit for bit, and carries a disk around each state: each disk's
+// radius bounds where the double map can take any double of the disk before, rounding included
+// (disk_bounds.h). If no disk so far holds a double that passes the escape test, and the
+// latest disk lies inside the first, then every state from z_n on stays inside the disks
+// forever: the plain loop can only stop at the cap, and that is the count.
 //
-// The period need not be the orbit's true one, nor a period at all: the proof closes or fails.
+// The number of steps need not be the orbit's period: the disks are checked after every step,
+// so a proof closes as soon as the orbit is back, after p steps at most.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
+
+#include "render/kernel/disk_bounds.h"
 
 namespace fractal::kernel_detail {
 
 // Radii tried at once: they share the orbit steps, so a few more cost little.
 inline constexpr int kProofRadii = 8;
+using ProofRadii = std::array<double, kProofRadii>;
 
 struct ProofCandidate {
   double c_real = 0;
@@ -29,26 +35,58 @@ struct ProofCandidate {
   double distance = 0;      // how close the orbit came back after `period` steps
 };
 
-// One attempt: radii of the first disk (those not above zero are left out).
+// One attempt: radii of the first disk in ascending order (those not above zero are left out).
 struct ProofAttempt {
   bool proven = false;
   std::int64_t steps = 0;  // disk steps run: the orbit steps, every radius alongside
   double end_real = 0;     // the orbit's state after them
   double end_imag = 0;
-  double distance = 0;  // an upper bound on |end - z|, once the period is run
-  // The first radius whose last disk came closest to fitting inside its first; 0 if every
-  // radius failed before the end.
+  // Unless proven: the first radius whose last disk came closest to fitting inside its first;
+  // 0 if every radius failed before the end.
   double closest_radius = 0;
 };
 
 // The first attempt's radii: far apart around the candidate's distance, which is roughly what
 // the first disk must hold. The next attempt's: closer together around the one that came
 // closest to fitting.
-std::array<double, kProofRadii> FirstRadii(double distance);
-std::array<double, kProofRadii> CloserRadii(double closest);
+ProofRadii FirstRadii(double distance);
+ProofRadii CloserRadii(double closest);
 
-ProofAttempt TryProof(const ProofCandidate& candidate,
-                      const std::array<double, kProofRadii>& radii);
+// The radii with a first radius above zero, as bits.
+unsigned LiveRadii(const ProofRadii& first);
+
+// Where the orbit stands after a disk step, against the first disk.
+enum class Return {
+  kAway,    // not back within the largest first radius still alive
+  kOpen,    // back, but no radius's latest disk fits inside its first
+  kClosed,  // some radius's latest disk fits inside its first: proven
+};
+
+inline Return ReturnOf(double z0_real, double z0_imag, double z_real, double z_imag,
+                       const ProofRadii& first, const ProofRadii& last, unsigned alive) {
+  const double dx = std::fabs(z_real - z0_real);
+  const double dy = std::fabs(z_imag - z0_imag);
+  // The distance's bound is at least max(dx, dy): no disk fits while that reaches the largest
+  // first radius still alive (first radii ascend).
+  if (alive == 0 || !(std::max(dx, dy) < first[31 - __builtin_clz(alive)])) return Return::kAway;
+  const double distance = DistanceAbove(dx, dy);
+  for (unsigned bits = alive; bits != 0; bits &= bits - 1) {
+    const int j = __builtin_ctz(bits);
+    if (DiskInside(distance, last[j], first[j])) return Return::kClosed;
+  }
+  return Return::kOpen;
+}
+
+// An attempt ends after this many returns that do not close: the orbit is not yet close
+// enough to its cycle, and running on for the rest of the candidate's steps rarely helps.
+inline constexpr int kOpenReturns = 2;
+
+// The radius of `alive` whose last disk, around z, came closest to fitting inside its first,
+// around z0; 0 if none is alive.
+double ClosestRadius(double z0_real, double z0_imag, double z_real, double z_imag,
+                     const ProofRadii& first, const ProofRadii& last, unsigned alive);
+
+ProofAttempt TryProof(const ProofCandidate& candidate, const ProofRadii& radii);
 
 struct ProofOutcome {
   bool proven = false;
@@ -56,8 +94,8 @@ struct ProofOutcome {
 };
 
 // Tries radii spaced far apart around the candidate's distance and, if some radius came
-// through the period without meeting the escape test, radii closer together around the best
-// one over the next period. Starts no attempt once the steps have reached `step_budget`.
+// through without meeting the escape test, radii closer together around the best one over the
+// next steps. Starts no attempt once the steps have reached `step_budget`.
 ProofOutcome ProveInterior(const ProofCandidate& candidate, std::int64_t step_budget);
 
 }  // namespace fractal::kernel_detail

@@ -20,8 +20,8 @@
 //
 // Lanes also look for interior proofs, which come much earlier than an exact repeat deep in the
 // set. At the end of each checked block a lane notes how close its state came back to the
-// checkpoint; when the checkpoint moves on, a lane whose closest return in the window just
-// closed was near enough proposes it: the run returns, and the scheduler hands the prover the
+// checkpoint; at each quarter of the window between checkpoints, a lane whose closest return
+// so far was near enough proposes it: the run returns, and the scheduler hands the prover the
 // lane's state, the return's distance and the steps it took (interior_proof.h).
 //
 // Every product and sum is its own IEEE operation in EscapeCount's order: never MulAdd, and the
@@ -37,6 +37,7 @@
 
 #include <hwy/highway.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -70,6 +71,9 @@ constexpr std::int64_t kMaxBlocksPerRun = 1 << 12;
 // A closest return this near the checkpoint is proposed for an interior proof.
 constexpr double kProposeBelow = 1e-2;
 constexpr double kFar = std::numeric_limits<double>::infinity();  // no return yet
+// Blocks a proposal may wait before its run returns; the prover then starts from the lane's
+// state at the return, a little further along the same orbit.
+constexpr std::int64_t kProposalWait = 16;
 
 static_assert(kSlots <= 64, "a run reports its finished lanes in 64 bits");
 
@@ -248,8 +252,8 @@ HWY_INLINE std::uint64_t MaskBits(MF m) {
 }
 
 // The finished lanes (escaped, or at the cap) among the `held` ones, and the running ones that
-// propose a return: a checkpoint taken at this block's end, after a window that started past
-// the orbit's first state (z = 0, rarely on the orbit's way back), and a close return in it.
+// propose a return: at each quarter of a window and as it closes, unless the window started
+// at the orbit's first state (z = 0, rarely on the orbit's way back), a close return so far.
 template <int V>
 HWY_INLINE void FinishedLanes(const Lanes (&lanes)[V], const MF (&held)[V],
                               const LaneLimits& limits, RunResult& result) {
@@ -263,10 +267,12 @@ HWY_INLINE void FinishedLanes(const Lanes (&lanes)[V], const MF (&held)[V],
     const Lanes& l = lanes[v];
     const MF capped = hn::RebindMask(df, hn::Gt(l.count, below_cap));
     const MF done = hn::And(held[v], hn::Or(hn::Not(l.running), capped));
-    const auto window_closed = hn::And(hn::Eq(hn::Add(l.count, l.count), l.checkpoint_at),
-                                       hn::Gt(l.count, first_window_end));
-    const MF proposes = hn::AndNot(done, hn::And(hn::And(held[v], hn::Lt(l.closest, near)),
-                                                 hn::RebindMask(df, window_closed)));
+    // Each quarter of the window between checkpoints (which spans checkpoint_at / 2 counts).
+    const VI quarter_mask = hn::Sub(hn::ShiftRight<3>(l.checkpoint_at), hn::Set(di, 1));
+    const auto moment = hn::And(hn::Eq(hn::And(l.count, quarter_mask), hn::Zero(di)),
+                                hn::Gt(l.count, first_window_end));
+    const MF proposes = hn::AndNot(
+        done, hn::And(hn::And(held[v], hn::Lt(l.closest, near)), hn::RebindMask(df, moment)));
     result.finished |= MaskBits(done) << (v * kLanes);
     result.proposed |= MaskBits(proposes) << (v * kLanes);
   }
@@ -284,7 +290,9 @@ RunResult RunVectors(LaneState& s, const LaneLimits& limits, int live) {
     held[v] = hn::FirstN(df, in_vector < 0 ? 0 : static_cast<std::size_t>(in_vector));
   }
   RunResult result;
-  while ((result.finished | result.proposed) == 0 && result.blocks < kMaxBlocksPerRun) {
+  // A proposal waits a few blocks for others, so that proposals do not end a run each.
+  std::int64_t proposals_due = kMaxBlocksPerRun;
+  while (result.finished == 0 && result.blocks < proposals_due) {
     if (CycleChecksDue(lanes, limits)) {
       CheckedBlock(lanes, limits);
     } else {
@@ -292,6 +300,9 @@ RunResult RunVectors(LaneState& s, const LaneLimits& limits, int live) {
     }
     ++result.blocks;
     FinishedLanes(lanes, held, limits, result);
+    if (result.proposed != 0 && proposals_due == kMaxBlocksPerRun) {
+      proposals_due = std::min(kMaxBlocksPerRun, result.blocks + kProposalWait);
+    }
   }
   HWY_UNROLL(4)
   for (int v = 0; v < V; ++v) StoreLanes(lanes[v], s, v * kLanes);
