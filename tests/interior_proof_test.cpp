@@ -38,9 +38,9 @@ constexpr int kShare = 1;
 constexpr std::int64_t kSearchBudget = std::int64_t{1} << 20;
 constexpr std::int64_t kConfirmBudget = std::int64_t{1} << 24;
 #else
-constexpr int kShare = 16;
-constexpr std::int64_t kSearchBudget = std::int64_t{1} << 16;
-constexpr std::int64_t kConfirmBudget = std::int64_t{1} << 18;
+constexpr int kShare = 4;
+constexpr std::int64_t kSearchBudget = std::int64_t{1} << 18;
+constexpr std::int64_t kConfirmBudget = std::int64_t{1} << 20;
 #endif
 constexpr double kTwoPi = 6.283185307179586;
 
