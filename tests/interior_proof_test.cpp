@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "render/kernel/chunks.h"
 #include "render/kernel/disk_bounds.h"
 #include "support/click_views.h"
 #include "support/kernel_testing.h"
@@ -138,8 +139,7 @@ TEST(DiskArithmetic, MapErrorBoundCoversTheRoundingOfEveryStep) {
 // within `spread` for the first half, anywhere inside for the rest.
 void ExpectStepHolds(Random& random, Z m, Z c, double r, double angle, double spread,
                      Tally& enclosed, Tally& no_escape) {
-  const DiskStep step =
-      DiskStepAt(m.re * m.re + m.im * m.im, std::fabs(m.re), std::fabs(m.im), AbsSum(c));
+  const DiskStep step = DiskStepAt(m.re * m.re + m.im * m.im, DiskConstantOfC(AbsSum(c)));
   const double next = NextRadius(step, r);
   Z fm = m;
   Step(c, fm);
@@ -284,7 +284,8 @@ class ProofChecker {
     const Z c{candidate.c_real, candidate.c_imag};
     rims_.Expect(attempt.proven, [&] { return "c " + Text(c) + ": the proof does not replay"; });
     if (!attempt.proven) return;
-    const std::int64_t period = candidate.period;
+    // The disks closed after the attempt's steps: that is the trap's period.
+    const std::int64_t period = attempt.steps;
     std::vector<Z> centres(period);
     std::vector<double> radii(period);
     Z z{candidate.z_real, candidate.z_imag};
@@ -292,9 +293,7 @@ class ProofChecker {
     for (std::int64_t k = 0; k < period; ++k) {
       centres[k] = z;
       radii[k] = radius;
-      const double abs_real = std::fabs(z.re);
-      const double abs_imag = std::fabs(z.im);
-      radius = NextRadius(DiskStepAt(Step(c, z), abs_real, abs_imag, AbsSum(c)), radius);
+      radius = NextRadius(DiskStepAt(Step(c, z), DiskConstantOfC(AbsSum(c))), radius);
     }
     for (int sample = 0; sample < 8; ++sample) {
       Z w = random_.Around(centres[0], radii[0] * (1 - 1e-6 * random_.Uniform(0, 1)));
@@ -380,6 +379,63 @@ TEST(InteriorProof, ProofsNearParabolicPointsHold) {
   EXPECT_GT(checker.checked(), 400 / kShare);
   EXPECT_GT(checker.escaped(), 250 / kShare);
 }
+
+// The proposals a point's orbit makes as Follow finds them, proven or not, each with the budget
+// Follow would give it, up to `steps`.
+void CollectProposals(Z c, std::int64_t steps, std::vector<ProofCandidate>& candidates,
+                      std::vector<std::int64_t>& budgets) {
+  Z z;
+  Z checkpoint;
+  double closest = std::numeric_limits<double>::infinity();
+  std::int64_t closest_at = 0;
+  for (std::int64_t n = 1, window_end = 64; n <= steps; ++n) {
+    if (Step(c, z) >= 4.0) return;
+    const double d = std::max(std::fabs(z.re - checkpoint.re), std::fabs(z.im - checkpoint.im));
+    if (n % 8 == 0 && d < closest) {
+      closest = d;
+      closest_at = n;
+    }
+    if (n < window_end) continue;
+    if (n > 64 && closest < 1e-2) {
+      candidates.push_back({c.re, c.im, z.re, z.im, closest_at - n / 2, closest});
+      budgets.push_back(n / (8 << (candidates.size() % 4)));  // some budgets run out
+    }
+    checkpoint = z;
+    window_end *= 2;
+    closest = std::numeric_limits<double>::infinity();
+  }
+}
+
+// The kernel's prover, a batch of proposals at a time with vectors of radii, gives
+// ProveInterior's outcome on every target: the same proofs after the same steps.
+using KernelProver = testing::EveryTarget;
+
+TEST_P(KernelProver, ProvesAsTheScalarProver) {
+  Random random(8);
+  std::vector<ProofCandidate> candidates;
+  std::vector<std::int64_t> budgets;
+  for (int clicks = 10; clicks <= 20; clicks += 2) {
+    const ViewState view = testing::Dive(clicks);
+    for (int i = 0; i < 400 / kShare; ++i) {
+      CollectProposals(RandomPixel(random, view), std::int64_t{1} << 16, candidates, budgets);
+    }
+  }
+  std::vector<ProofOutcome> outcomes(candidates.size());
+  ProveCandidatesBody(candidates.data(), budgets.data(), outcomes.data(),
+                      static_cast<int>(candidates.size()));
+  int proven = 0;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const ProofOutcome scalar = ProveInterior(candidates[i], budgets[i]);
+    ASSERT_EQ(outcomes[i].proven, scalar.proven) << "proposal " << i;
+    ASSERT_EQ(outcomes[i].steps, scalar.steps) << "proposal " << i;
+    proven += scalar.proven;
+  }
+  EXPECT_GT(proven, 200 / kShare);
+  EXPECT_GT(static_cast<int>(candidates.size()) - proven, 200 / kShare);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, KernelProver, ::testing::ValuesIn(SupportedKernelTargets()),
+                         testing::TargetName);
 
 }  // namespace
 }  // namespace fractal::kernel_detail

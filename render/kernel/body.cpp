@@ -13,6 +13,17 @@ namespace HWY_NAMESPACE {
 
 void ComputeFedOnTarget(const PointFeed& feed, KernelWork& work) { ComputeFed(feed, work); }
 
+void ProveCandidatesOnTarget(const ProofCandidate* candidates, const std::int64_t* budgets,
+                             ProofOutcome* outcomes, int count) {
+  for (int first = 0; first < count; first += kProofBatch) {
+    const int batch = count - first < kProofBatch ? count - first : kProofBatch;
+    ProofSlot slots[kProofBatch];
+    for (int k = 0; k < batch; ++k) StartProof(slots[k], candidates[first + k], budgets[first + k]);
+    ProveSlots(slots, batch);
+    for (int k = 0; k < batch; ++k) outcomes[first + k] = slots[k].outcome;
+  }
+}
+
 void ComputeGroupsOnTarget(const RowTask& task, KernelWork& work) { ComputeGroups(task, work); }
 
 }  // namespace HWY_NAMESPACE
@@ -24,6 +35,12 @@ namespace fractal::kernel_detail {
 
 HWY_EXPORT(ComputeFedOnTarget);
 HWY_EXPORT(ComputeGroupsOnTarget);
+HWY_EXPORT(ProveCandidatesOnTarget);
+
+void ProveCandidatesBody(const ProofCandidate* candidates, const std::int64_t* budgets,
+                         ProofOutcome* outcomes, int count) {
+  HWY_DYNAMIC_DISPATCH(ProveCandidatesOnTarget)(candidates, budgets, outcomes, count);
+}
 
 void ComputeFedBody(const PointFeed& feed, KernelWork& work) {
   HWY_DYNAMIC_DISPATCH(ComputeFedOnTarget)(feed, work);

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "render/kernel/interior_proof.h"
+
 namespace fractal::kernel_detail {
 
 // Points already reduced to plane coordinates, one after another, for the fixed groups.
@@ -53,6 +55,10 @@ struct KernelWork {
 
 // The lane scheduler: refills lanes as points finish, looks for cycles and proves interiors.
 void ComputeFedBody(const PointFeed& feed, KernelWork& work);
+// Proves candidates with the lane scheduler's prover, a batch at a time: the outcome of each
+// with its step budget (for tests, which hold it to ProveInterior's).
+void ProveCandidatesBody(const ProofCandidate* candidates, const std::int64_t* budgets,
+                         ProofOutcome* outcomes, int count);
 // Small caps: fixed groups of consecutive points run until the whole group is done, with no
 // refills and no cycle checks.
 void ComputeGroupsBody(const RowTask& task, KernelWork& work);

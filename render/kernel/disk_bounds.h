@@ -29,6 +29,9 @@
 #endif
 
 namespace fractal::kernel_detail {
+// Internal linkage: a test build with a planted fault has copies of its own, which must not
+// meet the kernel's copies at link time.
+namespace {
 
 namespace disk_constants {
 inline constexpr double kUnit = 0x1p-53;             // the rounding unit u
@@ -128,4 +131,5 @@ inline bool DiskInside(double distance, double last, double first) {
 #endif
 }
 
+}  // namespace
 }  // namespace fractal::kernel_detail

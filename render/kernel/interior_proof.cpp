@@ -49,6 +49,7 @@ double ClosestRadius(double z0_real, double z0_imag, double z_real, double z_ima
   double closest = 0;
   for (unsigned bits = alive; bits != 0; bits &= bits - 1) {
     const int j = __builtin_ctz(bits);
+    if (DiskInside(distance, last[j], first[j])) return first[j];
     const double fit = (distance + last[j]) / first[j];
     if (fit < closest_fit) {
       closest_fit = fit;
@@ -86,10 +87,8 @@ ProofAttempt TryProof(const ProofCandidate& candidate, const ProofRadii& radii) 
   }
   attempt.end_real = zr;
   attempt.end_imag = zi;
-  if (!attempt.proven) {
-    attempt.closest_radius =
-        ClosestRadius(candidate.z_real, candidate.z_imag, zr, zi, radii, radius, alive);
-  }
+  attempt.closest_radius =
+      ClosestRadius(candidate.z_real, candidate.z_imag, zr, zi, radii, radius, alive);
   return attempt;
 }
 
@@ -110,4 +109,3 @@ ProofOutcome ProveInterior(const ProofCandidate& candidate, std::int64_t step_bu
 }
 
 }  // namespace fractal::kernel_detail
-

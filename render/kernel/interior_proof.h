@@ -41,8 +41,8 @@ struct ProofAttempt {
   std::int64_t steps = 0;  // disk steps run: the orbit steps, every radius alongside
   double end_real = 0;     // the orbit's state after them
   double end_imag = 0;
-  // Unless proven: the first radius whose last disk came closest to fitting inside its first;
-  // 0 if every radius failed before the end.
+  // The first radius whose last disk fits inside its first if proven; otherwise the first
+  // radius whose last disk came closest to fitting; 0 if every radius failed before the end.
   double closest_radius = 0;
 };
 
@@ -54,6 +54,8 @@ ProofRadii CloserRadii(double closest);
 
 // The radii with a first radius above zero, as bits.
 unsigned LiveRadii(const ProofRadii& first);
+
+namespace {  // uses the disk arithmetic, which has internal linkage
 
 // Where the orbit stands after a disk step, against the first disk.
 enum class Return {
@@ -77,12 +79,14 @@ inline Return ReturnOf(double z0_real, double z0_imag, double z_real, double z_i
   return Return::kOpen;
 }
 
+}  // namespace
+
 // An attempt ends after this many returns that do not close: the orbit is not yet close
 // enough to its cycle, and running on for the rest of the candidate's steps rarely helps.
 inline constexpr int kOpenReturns = 2;
 
-// The radius of `alive` whose last disk, around z, came closest to fitting inside its first,
-// around z0; 0 if none is alive.
+// The first radius of `alive` whose last disk, around z, fits inside its first, around z0, or
+// else the one that came closest to fitting; 0 if none is alive.
 double ClosestRadius(double z0_real, double z0_imag, double z_real, double z_imag,
                      const ProofRadii& first, const ProofRadii& last, unsigned alive);
 
