@@ -8,12 +8,14 @@
 #include <cstdint>
 #include <map>
 #include <utility>
+#include <vector>
 
 namespace fractal {
 namespace {
 
 using testing::OrbitWork;
-using testing::PointWork;
+using testing::PlanePoint;
+using testing::PointsWork;
 
 // Work of the checkpoint loop on an orbit with preperiod mu and period lambda: the checkpoint at
 // count 2^k sees the repeat at 2^k + lambda once 2^k >= mu (the checkpoint is on the cycle) and
@@ -45,40 +47,44 @@ OrbitWork AllStatesWork(double cr, double ci, std::int32_t cap) {
   }
 }
 
-void ExpectWork(double cr, double ci, std::int32_t cap, std::int64_t least,
-                std::int64_t checkpoints) {
-  SCOPED_TRACE(::testing::Message() << "c = " << cr << " + " << ci << "i, cap " << cap);
-  const OrbitWork work = PointWork(cr, ci, cap);
-  EXPECT_EQ(work.least, least);
-  EXPECT_EQ(work.checkpoints, checkpoints);
+// The points worked through together, so that orbits of every length share the slots.
+void ExpectWork(std::int32_t cap, const std::vector<PlanePoint>& points,
+                const std::vector<OrbitWork>& expected) {
+  const std::vector<OrbitWork> work = PointsWork(points, cap, 2);
+  ASSERT_EQ(work.size(), points.size());
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    SCOPED_TRACE(::testing::Message()
+                 << "c = " << points[i].real << " + " << points[i].imag << "i, cap " << cap);
+    EXPECT_EQ(work[i].least, expected[i].least);
+    EXPECT_EQ(work[i].checkpoints, expected[i].checkpoints);
+  }
 }
 
 TEST(LeastWork, HandWorkedOrbitsAndDeepOnesAgainstEveryStateRemembered) {
-  ExpectWork(0, 0, 16, 1, 2);   // z = 0 throughout: z_0 = z_1; z_2 equals the checkpoint z_1
-  ExpectWork(-1, 0, 16, 2, 4);  // 0, -1, 0: z_0 = z_2; z_2 is no repeat of z_1, z_4 is of z_2
-  ExpectWork(0, 1, 16, 4, 4);   // 0, i, -1 + i, -i, -1 + i: z_2 = z_4, seen at the checkpoint z_2
-  ExpectWork(1, 0, 16, 2, 2);   // 0, 1, 2: escapes at count 2
-  ExpectWork(0.25, 0, 1000, 1000, 1000);  // creeps up towards 1/2, never repeating
+  // z = 0 throughout: z_0 = z_1, and z_2 equals the checkpoint z_1.
+  // 0, -1, 0: z_0 = z_2; z_2 is no repeat of the checkpoint z_1, z_4 is one of z_2.
+  // 0, i, -1 + i, -i, -1 + i: z_2 = z_4, seen at the checkpoint z_2.
+  // 0, 1, 2: escapes at count 2.
+  // Creeps up towards 1/2, never repeating.
+  ExpectWork(16, {{0, 0}, {-1, 0}, {0, 1}, {1, 0}}, {{1, 2}, {2, 4}, {4, 4}, {2, 2}});
+  ExpectWork(1000, {{0.25, 0}}, {{1000, 1000}});
   // Caps below the work: the repeat of c = -1 lies within the cap although the loop sees it only
   // after it; c = i's repeat lies past the cap.
-  ExpectWork(-1, 0, 3, 2, 3);
-  ExpectWork(0, 1, 3, 3, 3);
+  ExpectWork(3, {{-1, 0}, {0, 1}}, {{2, 3}, {3, 3}});
 
-  // Slow orbits inside the set: preperiods of tens of thousands of steps (the first two found
-  // by the loop only past the cap), periods 8 and 3, and one that neither repeats nor escapes.
+  // Slow orbits inside the set near -3/4 and elsewhere: preperiods of up to tens of thousands of
+  // steps (some found by the loop only past the cap), periods up to 8, one that neither repeats
+  // nor escapes.
   constexpr std::int32_t kCap = 1 << 16;
-  for (const auto& [cr, ci] : {std::pair{-0.7493, 0.0007},
-                               {-0.749, 0.001},
-                               {-1.0, 0.249},
-                               {-0.12, 0.64},
-                               {-1.754, 0.0},
-                               {-1.2499, 0.0}}) {
-    SCOPED_TRACE(::testing::Message() << "c = " << cr << " + " << ci << "i");
-    const OrbitWork expected = AllStatesWork(cr, ci, kCap);
-    const OrbitWork work = PointWork(cr, ci, kCap);
-    EXPECT_EQ(work.least, expected.least);
-    EXPECT_EQ(work.checkpoints, expected.checkpoints);
+  std::vector<PlanePoint> points{{-0.7493, 0.0007}, {-1.0, 0.249},  {-0.12, 0.64},
+                                 {-1.754, 0.0},     {-1.2499, 0.0}, {-0.749, 0.001}};
+  for (int k = 2; k <= 30; k += 4) {
+    points.push_back({-0.75 + k * 0.0004, k * 0.0004});
+    points.push_back({-0.75 + k * 0.0002, k * 0.0004});
   }
+  std::vector<OrbitWork> expected;
+  for (const PlanePoint& c : points) expected.push_back(AllStatesWork(c.real, c.imag, kCap));
+  ExpectWork(kCap, points, expected);
 }
 
 }  // namespace

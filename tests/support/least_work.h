@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "view/view_state.h"
 
@@ -25,8 +26,14 @@ struct OrbitWork {
   std::int64_t checkpoints = 0;
 };
 
-// One point, plane point c.
-OrbitWork PointWork(double c_real, double c_imag, std::int32_t cap);
+struct PlanePoint {
+  double real = 0;
+  double imag = 0;
+};
+
+// Each of `points` (c), on `threads` threads.
+std::vector<OrbitWork> PointsWork(std::span<const PlanePoint> points, std::int32_t cap,
+                                  int threads);
 
 // Sums over every point of a drawing of `view` (RowSteps x ColumnSteps), on `threads` threads.
 struct ViewWork {
