@@ -17,10 +17,10 @@ using testing::OrbitWork;
 using testing::PlanePoint;
 using testing::PointsWork;
 
-// Work of the checkpoint loop on an orbit with preperiod mu and period lambda: the checkpoint at
-// count 2^k sees the repeat at 2^k + lambda once 2^k >= mu (the checkpoint is on the cycle) and
+// Work of Brent's checkpoint loop on an orbit with preperiod mu and period lambda: the checkpoint
+// at count 2^k sees the repeat at 2^k + lambda once 2^k >= mu (the checkpoint is on the cycle) and
 // 2^k >= lambda (the window reaches round it).
-std::int64_t CheckpointWork(std::int64_t mu, std::int64_t lambda) {
+std::int64_t BrentWork(std::int64_t mu, std::int64_t lambda) {
   std::int64_t k = 1;
   while (k < mu || k < lambda) k *= 2;
   return k + lambda;
@@ -36,7 +36,7 @@ OrbitWork AllStatesWork(double cr, double ci, std::int32_t cap) {
     const auto [at, fresh] = seen.emplace(std::pair{zr, zi}, n);
     if (!fresh) {
       const std::int64_t mu = at->second;
-      return {n, std::min<std::int64_t>(cap, CheckpointWork(mu, n - mu))};
+      return {n, std::min<std::int64_t>(cap, BrentWork(mu, n - mu))};
     }
     if (n == cap) return {cap, cap};
     const double zr2 = zr * zr;
@@ -56,7 +56,7 @@ void ExpectWork(std::int32_t cap, const std::vector<PlanePoint>& points,
     SCOPED_TRACE(::testing::Message()
                  << "c = " << points[i].real << " + " << points[i].imag << "i, cap " << cap);
     EXPECT_EQ(work[i].least, expected[i].least);
-    EXPECT_EQ(work[i].checkpoints, expected[i].checkpoints);
+    EXPECT_EQ(work[i].brent, expected[i].brent);
   }
 }
 

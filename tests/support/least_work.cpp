@@ -106,7 +106,7 @@ struct Orbit {
   std::int64_t mark_n = 0;
   std::int64_t next_mark = 1;
   std::int64_t next_keep = 0;
-  std::int64_t checkpoints = -1;  // the checkpoint loop's work, once known
+  std::int64_t brent = -1;  // Brent's loop's work, once known
   KeptStates kept;
 
   void Start(std::size_t at, Z point) {
@@ -118,7 +118,7 @@ struct Orbit {
     mark = Z{kNaN, kNaN};
     mark_n = 0;
     next_mark = 1;
-    checkpoints = -1;
+    brent = -1;
     kept.Reset(point);
     next_keep = kept.NextAfter(0);
   }
@@ -135,7 +135,7 @@ std::int64_t StopOf(std::int32_t cap) {
 
 // The count at which an orbit next needs attention outside the slots' run.
 std::int64_t NextEvent(const Orbit& o, std::int32_t cap, std::int64_t stop) {
-  return std::min({o.next_mark, o.next_keep, o.checkpoints < 0 ? std::int64_t{cap} : stop});
+  return std::min({o.next_mark, o.next_keep, o.brent < 0 ? std::int64_t{cap} : stop});
 }
 
 constexpr int kSlots = 4;
@@ -196,15 +196,15 @@ bool Settle(Orbit& o, bool escaped, bool repeated, std::int32_t cap, std::int64_
     return true;
   }
   if (repeated) {
-    if (o.checkpoints < 0) o.checkpoints = o.n;
+    if (o.brent < 0) o.brent = o.n;
     const std::int64_t lambda = o.n - o.mark_n;
     const std::int64_t mu = o.kept.Preperiod(o.mark_n, lambda);
-    out = {std::min<std::int64_t>(mu + lambda, cap), o.checkpoints};
+    out = {std::min<std::int64_t>(mu + lambda, cap), o.brent};
     return true;
   }
-  if (o.n == cap && o.checkpoints < 0) o.checkpoints = cap;
+  if (o.n == cap && o.brent < 0) o.brent = cap;
   if (o.n == stop) {
-    out = {cap, o.checkpoints};
+    out = {cap, o.brent};
     return true;
   }
   if (o.n == o.next_mark) {
@@ -269,7 +269,7 @@ ViewWork LeastWork(const ViewState& view, int threads) {
   ViewWork sum;
   for (const OrbitWork& w : PointsWork(points, params.cap, threads)) {
     sum.least += static_cast<std::uint64_t>(w.least);
-    sum.checkpoints += static_cast<std::uint64_t>(w.checkpoints);
+    sum.brent += static_cast<std::uint64_t>(w.brent);
   }
   return sum;
 }

@@ -1,6 +1,6 @@
 // What exact cycle detection must cost on a view: the least work any method that stops an orbit
-// at an exact repeat can do, and the work of the plain checkpoint loop. The drawing benchmark sets
-// the kernel's executed iterations against both.
+// at an exact repeat can do, and the work of Brent's plain checkpoint loop. The drawing benchmark
+// sets the kernel's executed iterations against both.
 //
 // Orbits follow EscapeCount's arithmetic operation for operation, so a repeat here is a repeat of
 // the states the kernel computes. z_0 = 0 and z_{n+1} = F(z_n); a point's escape count is the
@@ -20,10 +20,10 @@ struct OrbitWork {
   // first mu with z_mu = z_{mu+lambda}, lambda the least period), at most the cap; otherwise the
   // cap. No exact-repeat method can stop the orbit with fewer iterations.
   std::int64_t least = 0;
-  // Iterations of the plain loop that compares every state with a checkpoint, the state at count
-  // 1, 2, 4, 8, ... (each compared with the states after it up to and including the next): until
-  // it escapes, until a state equals the checkpoint, or the cap.
-  std::int64_t checkpoints = 0;
+  // Iterations of Brent's plain loop, which compares every state with a checkpoint, the state at
+  // count 1, 2, 4, 8, ... (each compared with the states after it up to and including the next):
+  // until it escapes, until a state equals the checkpoint, or the cap.
+  std::int64_t brent = 0;
 };
 
 struct PlanePoint {
@@ -38,7 +38,7 @@ std::vector<OrbitWork> PointsWork(std::span<const PlanePoint> points, std::int32
 // Sums over every point of a drawing of `view` (RowSteps x ColumnSteps), on `threads` threads.
 struct ViewWork {
   std::uint64_t least = 0;
-  std::uint64_t checkpoints = 0;
+  std::uint64_t brent = 0;
 };
 ViewWork LeastWork(const ViewState& view, int threads);
 
