@@ -6,10 +6,15 @@
 // Run without arguments. The literal drawing is timed only where its estimated time (the sum of
 // the view's counts and points times its measured cost per iteration) is under 30 s; elsewhere
 // the table shows the estimate.
+//
+// A second table sets the kernel's executed iterations against the least work exact cycle
+// detection can do on each view, computed once per view on every thread (untimed, a few seconds
+// to about 20 s at the deepest views); `--no-least` leaves it out.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +27,7 @@
 #include "render/threaded_row_source.h"
 #include "render/view_steps.h"
 #include "support/click_views.h"
+#include "support/least_work.h"
 #include "support/literal_drawing.h"
 #include "support/reference_drawing.h"
 #include "window/form1.h"
@@ -92,6 +98,8 @@ bool SameSurface(std::span<const Colour> a, std::span<const Colour> b) {
 struct Work {
   double counted = 0;   // sum of counts
   double executed = 0;  // lane iterations the kernel ran
+  double proven = 0;    // points the kernel proved interior
+  double proof_steps = 0;
   double kernel_seconds = 0;
 };
 
@@ -110,6 +118,8 @@ Work KernelPass(const ViewState& view) {
   work.kernel_seconds = Seconds(t);
   SetKernelStats(nullptr);
   work.executed = static_cast<double>(stats.executed_iterations.load());
+  work.proven = static_cast<double>(stats.proven_points.load());
+  work.proof_steps = static_cast<double>(stats.proof_steps.load());
   return work;
 }
 
@@ -119,9 +129,57 @@ std::string Fixed(double value, int decimals) {
   return text;
 }
 
-void Run() {
+// A count to four significant digits with its unit: "23.35 G", "31.34 M", "5120".
+std::string Count(double value) {
+  const char* unit = "";
+  for (const char* next : {" k", " M", " G", " T"}) {
+    if (value < 999.95) break;
+    value /= 1000;
+    unit = next;
+  }
+  const int decimals = *unit == 0 ? 0 : value < 9.9995 ? 3 : value < 99.995 ? 2 : 1;
+  return Fixed(value, decimals) + unit;
+}
+
+// One view's row of the work table.
+struct WorkRow {
+  std::string name;
+  Work kernel;
+  testing::ViewWork least;
+  double least_seconds = -1;  // below zero: not computed
+};
+
+void PrintWorkTable(const std::vector<WorkRow>& rows) {
+  std::printf("\n%-40s %10s %10s %10s %7s %7s %8s %10s %7s\n", "view", "least", "Brent", "executed",
+              "exe/lst", "exe/Brt", "proven", "proof st", "least s");
+  for (const WorkRow& r : rows) {
+    const bool have = r.least_seconds >= 0;
+    const auto least = static_cast<double>(r.least.least);
+    const auto brent = static_cast<double>(r.least.brent);
+    std::printf(
+        "%-40s %10s %10s %10s %7s %7s %8.0f %10s %7s\n", r.name.c_str(),
+        have ? Count(least).c_str() : "-", have ? Count(brent).c_str() : "-",
+        Count(r.kernel.executed).c_str(), have ? Fixed(r.kernel.executed / least, 2).c_str() : "-",
+        have ? Fixed(r.kernel.executed / brent, 2).c_str() : "-", r.kernel.proven,
+        Count(r.kernel.proof_steps).c_str(), have ? Fixed(r.least_seconds, 1).c_str() : "-");
+  }
+  std::printf(
+      "\n"
+      "least: iterations no exact-repeat method can undercut, summed over the view's points: the\n"
+      "  escape count; for an orbit that repeats exactly, preperiod + period (at most the cap);\n"
+      "  else the cap. Exact counts of the plain double orbit, computed once, untimed.\n"
+      "Brent: iterations of the plain loop that compares each state with a checkpoint taken at\n"
+      "  counts 1, 2, 4, 8, ...: until it escapes, repeats the checkpoint, or reaches the cap.\n"
+      "executed: iterations the kernel ran in the one-thread pass (kernel ms); exe/lst, exe/Brt:\n"
+      "  executed over least and over Brent.\n"
+      "proven: points the kernel proved interior; proof st: the steps its proofs ran (part of\n"
+      "  executed).\n"
+      "least s: time of the least and Brent pass on every hardware thread.\n");
+}
+
+void Run(bool with_least) {
   std::vector<Case> cases{{"initial view", testing::InitialView()}};
-  for (int clicks : {4, 8, 12, 16, 20, 22, 26})
+  for (int clicks : {4, 8, 12, 16, 20, 22, 24, 26})
     cases.push_back({"dive " + std::to_string(clicks), Dive(clicks)});
   cases.push_back({"centre x12", CentreClicks(12)});
   cases.push_back({"throughput: centre x12, no cycle check", CentreClicks(12), false});
@@ -144,6 +202,7 @@ void Run() {
 
   double literal_ns_per_iteration = 0;  // measured on the first views
   double bare_ns_per_iteration = 0;
+  std::vector<WorkRow> work_rows;
   for (const Case& c : cases) {
     SetCycleDetection(c.cycle_detection);
     const Work work = KernelPass(c.view);
@@ -189,6 +248,14 @@ void Run() {
         Fixed(work.executed / t1 * 1e-9, 2).c_str(), Fixed(work.counted / tn * 1e-9, 2).c_str(),
         Fixed(work.executed / tn * 1e-9, 2).c_str(), ran_literal ? (same ? "yes" : "NO") : "-");
     std::fflush(stdout);
+
+    WorkRow row{c.name, work, {}, -1};
+    if (with_least) {
+      const Clock::time_point t = Clock::now();
+      row.least = testing::LeastWork(c.view, threads);
+      row.least_seconds = Seconds(t);
+    }
+    work_rows.push_back(row);
   }
   std::printf(
       "\n"
@@ -205,9 +272,17 @@ void Run() {
       "same: the literal window's surface equals both fast windows' and ReferencePicture's, pixel\n"
       "  for pixel.\n",
       threads);
+  PrintWorkTable(work_rows);
 }
 
 }  // namespace
 }  // namespace fractal
 
-int main() { fractal::Run(); }
+int main(int argc, char** argv) {
+  const bool no_least = argc == 2 && std::strcmp(argv[1], "--no-least") == 0;
+  if (argc > 2 || (argc == 2 && !no_least)) {
+    std::fprintf(stderr, "usage: %s [--no-least]\n", argv[0]);
+    return 2;
+  }
+  fractal::Run(!no_least);
+}
