@@ -24,6 +24,7 @@ struct RowTask {
 struct LaneLimits {
   std::int64_t cap = 0;               // at least 1
   std::int64_t cycle_check_from = 0;  // count from which lanes look for cycles: a multiple of 8
+  std::int64_t propose_from = 0;      // count from which lanes propose returns for proofs
 };
 
 // Points handed to the lanes together: those of one or more rows.

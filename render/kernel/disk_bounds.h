@@ -67,32 +67,41 @@ inline double DiskConstantOfC(double c_abs) {
   return 2.0 * kUnit * c_abs * kMargin + kAbsoluteUp;
 }
 
-// The step at m, from s = the escape test's |m|^2 and c_constant = DiskConstantOfC(|cr| + |ci|).
-inline DiskStep DiskStepAt(double s, double c_constant) {
-  using namespace disk_constants;
-  const double modulus = ModulusAbove(s);
-  DiskStep step;
+// The factors of a step, shared with the prover's vectors, which compute the same products.
+namespace disk_factors {
+using namespace disk_constants;
 #if FRACTAL_PROOF_FAULT == 3  // the quadratic term left out
-  step.quadratic = 20.0 * kUnit * kMargin;
+inline constexpr double kQuadratic = 20.0 * kUnit * kMargin;
 #else
-  step.quadratic = 1.0 + 0x1p-45;           // (1 + 20u), rounded up with its margin
+inline constexpr double kQuadratic = 1.0 + 0x1p-45;  // (1 + 20u), rounded up with its margin
 #endif
 #if FRACTAL_PROOF_FAULT == 4  // the derivative |m| instead of 2|m|
-  step.linear = modulus * kMargin;
+inline constexpr double kLinear = kMargin;
 #else
-  step.linear = modulus * (2.0 * kMargin);  // (2 + 29u) |m|
+inline constexpr double kLinear = 2.0 * kMargin;     // times |m|: (2 + 29u) |m|
 #endif
 #if FRACTAL_PROOF_FAULT == 2  // half an ulp for each square only: too small
-  step.constant = s * kUnit + c_constant * 0.5;
+inline constexpr double kSquare = kUnit;
 #else
-  // 10u (mr^2 + mi^2): s is that sum less at most two roundings and two underflows.
-  step.constant = s * (10.0 * kUnit * kMargin) + c_constant;
+// 10u (mr^2 + mi^2): s is that sum less at most two roundings and two underflows.
+inline constexpr double kSquare = 10.0 * kUnit * kMargin;
 #endif
+// r < fl(L - |m|) (1 - 2^-50) makes |m| + r < L whatever the subtraction's rounding.
+inline constexpr double kLimitFactor = 1.0 - 0x1p-50;
+}  // namespace disk_factors
+
+// The step at m, from s = the escape test's |m|^2 and c_constant = DiskConstantOfC(|cr| + |ci|).
+inline DiskStep DiskStepAt(double s, double c_constant) {
+  using namespace disk_factors;
+  const double modulus = ModulusAbove(s);
+  DiskStep step;
+  step.quadratic = kQuadratic;
+  step.linear = modulus * kLinear;
+  step.constant = s * kSquare + c_constant;
 #if FRACTAL_PROOF_FAULT == 1  // no escape test inside the disks
   step.radius_limit = std::numeric_limits<double>::infinity();
 #else
-  // r < fl(L - |m|) (1 - 2^-50) makes |m| + r < L whatever the subtraction's rounding.
-  step.radius_limit = (kEscapeLimit - modulus) * (1.0 - 0x1p-50);
+  step.radius_limit = (kEscapeLimit - modulus) * kLimitFactor;
 #endif
   return step;
 }

@@ -78,7 +78,8 @@ ProofAttempt TryProof(const ProofCandidate& candidate, const ProofRadii& radii) 
       radius[j] = next;
     }
     ++attempt.steps;
-    const Return back = ReturnOf(candidate.z_real, candidate.z_imag, zr, zi, radii, radius, alive);
+    const Return back = ReturnOf(candidate.z_real, candidate.z_imag, zr, zi,
+                                 kReturnNear * candidate.distance, radii, radius, alive);
     if (back == Return::kClosed) {
       attempt.proven = true;
       break;

@@ -219,7 +219,7 @@ HWY_INLINE void CheckedBlock(Lanes (&lanes)[V], const LaneLimits& limits) {
                              hn::Gt(l.count, hn::Sub(l.checkpoint_at, hn::Set(di, 1))));
     // A window that closes with no proposal starts the next one afresh; a proposal is read
     // and cleared by the scheduler.
-    const auto past_first = hn::Gt(l.count, hn::Set(di, limits.cycle_check_from));
+    const auto past_first = hn::Gt(l.count, hn::Set(di, limits.propose_from));
     const MF keep =
         hn::And(hn::Lt(l.closest, hn::Set(df, kProposeBelow)), hn::RebindMask(df, past_first));
     l.closest =
@@ -252,15 +252,16 @@ HWY_INLINE std::uint64_t MaskBits(MF m) {
 }
 
 // The finished lanes (escaped, or at the cap) among the `held` ones, and the running ones that
-// propose a return: at each quarter of a window and as it closes, unless the window started
-// at the orbit's first state (z = 0, rarely on the orbit's way back), a close return so far.
+// propose a return: at each quarter of a window and as it closes, once past propose_from
+// (which is past the first window, whose checkpoint z = 0 is rarely on the orbit's way back),
+// a close return so far.
 template <int V>
 HWY_INLINE void FinishedLanes(const Lanes (&lanes)[V], const MF (&held)[V],
                               const LaneLimits& limits, RunResult& result) {
   const DF df;
   const DI di;
   const VI below_cap = hn::Set(di, limits.cap - 1);
-  const VI first_window_end = hn::Set(di, limits.cycle_check_from);
+  const VI propose_from = hn::Set(di, limits.propose_from);
   const VF near = hn::Set(df, kProposeBelow);
   HWY_UNROLL(4)
   for (int v = 0; v < V; ++v) {
@@ -270,7 +271,7 @@ HWY_INLINE void FinishedLanes(const Lanes (&lanes)[V], const MF (&held)[V],
     // Each quarter of the window between checkpoints (which spans checkpoint_at / 2 counts).
     const VI quarter_mask = hn::Sub(hn::ShiftRight<3>(l.checkpoint_at), hn::Set(di, 1));
     const auto moment = hn::And(hn::Eq(hn::And(l.count, quarter_mask), hn::Zero(di)),
-                                hn::Gt(l.count, first_window_end));
+                                hn::Gt(l.count, propose_from));
     const MF proposes = hn::AndNot(
         done, hn::And(hn::And(held[v], hn::Lt(l.closest, near)), hn::RebindMask(df, moment)));
     result.finished |= MaskBits(done) << (v * kLanes);

@@ -16,6 +16,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "render/kernel/disk_bounds.h"
 #include "render/kernel/interior_proof.h"
@@ -25,39 +26,28 @@ namespace fractal::kernel_detail {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-using DR = hn::CappedTag<double, kProofRadii>;
-constexpr int kRadiusLanes = static_cast<int>(hn::MaxLanes(DR()));
-constexpr int kRadiusVectors = kProofRadii / kRadiusLanes;
-static_assert(kRadiusVectors * kRadiusLanes == kProofRadii, "radii fill whole vectors");
+using DP = hn::ScalableTag<double>;
+using DPI = hn::RebindToSigned<DP>;
+using VP = hn::Vec<DP>;
+using VPI = hn::Vec<DPI>;
+constexpr int kProverLanes = static_cast<int>(hn::MaxLanes(DP()));
 
-// Proposals proved together.
-constexpr int kProofBatch = 4;
+// Proposals proved together: enough to keep every prover lane busy as proofs end.
+constexpr int kProofBatch = kProverLanes < 2 ? 4 : 2 * kProverLanes;
 
-// One proposal on its way through its attempts.
+constexpr double kDead = std::numeric_limits<double>::infinity();  // a radius no longer carried
+
+// One proposal on its way through its attempts: what the prover's lanes do not hold.
 struct ProofSlot {
   ProofCandidate candidate;  // its z: the start of the attempt under way
   double c_constant = 0;
   std::int64_t budget = 0;
   ProofOutcome outcome;
-  std::int64_t attempt_steps = 0;
   int open_returns = 0;
   bool first_attempt = true;
   bool active = false;
-  unsigned alive = 0;
-  double zr = 0;
-  double zi = 0;
-  alignas(64) ProofRadii first;
-  alignas(64) ProofRadii radius;
+  ProofRadii first;
 };
-
-inline void StartAttempt(ProofSlot& slot, const ProofRadii& radii) {
-  slot.first = slot.radius = radii;
-  slot.alive = LiveRadii(radii);
-  slot.zr = slot.candidate.z_real;
-  slot.zi = slot.candidate.z_imag;
-  slot.attempt_steps = 0;
-  slot.open_returns = 0;
-}
 
 inline void StartProof(ProofSlot& slot, const ProofCandidate& candidate, std::int64_t budget) {
   slot.candidate = candidate;
@@ -65,78 +55,184 @@ inline void StartProof(ProofSlot& slot, const ProofCandidate& candidate, std::in
   slot.budget = budget;
   slot.outcome = {};
   slot.first_attempt = true;
+  slot.open_returns = 0;
   slot.active = candidate.period >= 1 && budget > 0;
-  if (slot.active) StartAttempt(slot, FirstRadii(candidate.distance));
+  slot.first = FirstRadii(candidate.distance);
 }
 
-// After an attempt that did not close: done, or the closer radii over the next steps.
-inline void EndAttempt(ProofSlot& slot) {
-  slot.outcome.steps += slot.attempt_steps;
-  const double closest = ClosestRadius(slot.candidate.z_real, slot.candidate.z_imag, slot.zr,
-                                       slot.zi, slot.first, slot.radius, slot.alive);
-  if (!slot.first_attempt || closest == 0 || slot.outcome.steps >= slot.budget) {
-    slot.active = false;
-    return;
+// The prover's lanes: one attempt each, its radii as vectors across the lanes. A radius no
+// longer carried is kDead, which every later step keeps: (q inf + l) inf + c is inf.
+struct ProverLanes {
+  alignas(64) double cr[kProverLanes];
+  alignas(64) double ci[kProverLanes];
+  alignas(64) double zr[kProverLanes];
+  alignas(64) double zi[kProverLanes];
+  alignas(64) double start_r[kProverLanes];  // the attempt's first state
+  alignas(64) double start_i[kProverLanes];
+  alignas(64) double c_constant[kProverLanes];
+  alignas(64) double top[kProverLanes];   // the largest first radius still carried; 0 if none
+  alignas(64) double near[kProverLanes];  // within this of the first state, the orbit is back
+  alignas(64) double first[kProofRadii][kProverLanes];
+  alignas(64) double radius[kProofRadii][kProverLanes];
+  alignas(64) std::int64_t steps[kProverLanes];
+  alignas(64) std::int64_t period[kProverLanes];  // -1: an idle lane
+  int slot[kProverLanes];                         // the slot a lane works for, -1 if idle
+};
+
+inline void StartAttempt(ProverLanes& p, int lane, const ProofSlot& slot) {
+  p.cr[lane] = slot.candidate.c_real;
+  p.ci[lane] = slot.candidate.c_imag;
+  p.zr[lane] = p.start_r[lane] = slot.candidate.z_real;
+  p.zi[lane] = p.start_i[lane] = slot.candidate.z_imag;
+  p.c_constant[lane] = slot.c_constant;
+  p.near[lane] = kReturnNear * slot.candidate.distance;
+  p.top[lane] = 0;
+  for (int j = 0; j < kProofRadii; ++j) {
+    const double r = slot.first[j];
+    p.first[j][lane] = r;
+    p.radius[j][lane] = r > 0 ? r : kDead;
+    if (r > 0) p.top[lane] = r;  // first radii ascend
   }
-  slot.first_attempt = false;
-  slot.candidate.z_real = slot.zr;
-  slot.candidate.z_imag = slot.zi;
-  StartAttempt(slot, CloserRadii(closest));
+  p.steps[lane] = 0;
+  p.period[lane] = slot.candidate.period;
 }
 
-// One disk step of a slot: the orbit's step, then every radius's; then whether the disks close.
-HWY_INLINE void DiskStepOf(ProofSlot& slot) {
-  const DR dr;
-  if (slot.alive == 0) {  // radii that underflowed to zero
-    EndAttempt(slot);
-    return;
+// Starts the slot's attempt on the lane; false if no radius is above zero, which ends the
+// attempt, and with it the proof, before any step (as in ProveInterior).
+inline bool BeginAttempt(ProverLanes& p, int lane, const ProofSlot& slot) {
+  StartAttempt(p, lane, slot);
+  return p.top[lane] > 0;
+}
+
+inline void IdleLane(ProverLanes& p, int lane) {
+  p.cr[lane] = p.ci[lane] = p.zr[lane] = p.zi[lane] = p.start_r[lane] = p.start_i[lane] = 0;
+  p.c_constant[lane] = p.top[lane] = p.near[lane] = 0;
+  for (int j = 0; j < kProofRadii; ++j) p.first[j][lane] = p.radius[j][lane] = kDead;
+  p.steps[lane] = 0;
+  p.period[lane] = -1;
+  p.slot[lane] = -1;
+}
+
+// A lane's radii as the scalar prover holds them.
+inline unsigned LaneRadii(const ProverLanes& p, int lane, ProofRadii& first, ProofRadii& last) {
+  unsigned alive = 0;
+  for (int j = 0; j < kProofRadii; ++j) {
+    first[j] = p.first[j][lane];
+    last[j] = p.radius[j][lane];
+    alive |= last[j] != kDead ? 1u << j : 0u;
   }
-  const double r2 = slot.zr * slot.zr;
-  const double i2 = slot.zi * slot.zi;
-  const double t = (r2 - i2) + slot.candidate.c_real;
-  slot.zi = slot.candidate.c_imag + (2 * slot.zr) * slot.zi;
-  slot.zr = t;
-  const DiskStep step = DiskStepAt(r2 + i2, slot.c_constant);
-  const auto quadratic = hn::Set(dr, step.quadratic);
-  const auto linear = hn::Set(dr, step.linear);
-  const auto constant = hn::Set(dr, step.constant);
-  const auto limit = hn::Set(dr, step.radius_limit);
-  const auto one = hn::Set(dr, 1.0);
-  unsigned failed = 0;
-  HWY_UNROLL(8)
-  for (int v = 0; v < kRadiusVectors; ++v) {
-    double* radius = slot.radius.data() + v * kRadiusLanes;
-    const auto r = hn::Load(dr, radius);
-    const auto next = hn::Add(hn::Mul(hn::Add(hn::Mul(quadratic, r), linear), r), constant);
-    // A radius of 1 or more can never close again; stop carrying it.
-    const auto fails = hn::Or(hn::Not(hn::Lt(r, limit)), hn::Not(hn::Lt(next, one)));
-    std::uint8_t bits[8] = {};
-    hn::StoreMaskBits(dr, fails, bits);
-    failed |= static_cast<unsigned>(bits[0]) << (v * kRadiusLanes);
-    hn::Store(next, dr, radius);
-  }
-  slot.alive &= ~failed;
-  ++slot.attempt_steps;
-  const Return back = ReturnOf(slot.candidate.z_real, slot.candidate.z_imag, slot.zr, slot.zi,
-                               slot.first, slot.radius, slot.alive);
+  return alive;
+}
+
+// Steps every lane until some busy lane's attempt ends (its steps reach its period, or no
+// radius is carried) or its orbit comes back within its largest radius; returns those lanes.
+HWY_ATTR inline std::uint64_t StepProverLanes(ProverLanes& p) {
+  const DP dp;
+  const DPI dpi;
+  VP zr = hn::Load(dp, p.zr), zi = hn::Load(dp, p.zi), top = hn::Load(dp, p.top);
+  const VP cr = hn::Load(dp, p.cr), ci = hn::Load(dp, p.ci), cc = hn::Load(dp, p.c_constant);
+  const VP start_r = hn::Load(dp, p.start_r), start_i = hn::Load(dp, p.start_i);
+  const VP near = hn::Load(dp, p.near);
+  const VPI period = hn::Load(dpi, p.period);
+  VPI steps = hn::Load(dpi, p.steps);
+  VP radius[kProofRadii];
+  for (int j = 0; j < kProofRadii; ++j) radius[j] = hn::Load(dp, p.radius[j]);
+  const auto busy = hn::RebindMask(dp, hn::Gt(period, hn::Set(dpi, -1)));
+  const VP dead = hn::Set(dp, kDead);
+  hn::Mask<DP> events;
+  do {
+    const VP r2 = hn::Mul(zr, zr);
+    const VP i2 = hn::Mul(zi, zi);
+    const VP s = hn::Add(r2, i2);
+    const VP t = hn::Add(hn::Sub(r2, i2), cr);
+    zi = hn::Add(ci, hn::Mul(hn::Mul(hn::Set(dp, 2.0), zr), zi));
+    zr = t;
+    // DiskStepAt, lane by lane.
+    const VP modulus =
+        hn::Add(hn::Mul(hn::Sqrt(s), hn::Set(dp, 1.0 + 0x1p-50)), hn::Set(dp, 0x1p-500));
+    const VP quadratic = hn::Set(dp, disk_factors::kQuadratic);
+    const VP linear = hn::Mul(modulus, hn::Set(dp, disk_factors::kLinear));
+    const VP constant = hn::Add(hn::Mul(s, hn::Set(dp, disk_factors::kSquare)), cc);
+    const VP limit = hn::Mul(hn::Sub(hn::Set(dp, disk_constants::kEscapeLimit), modulus),
+                             hn::Set(dp, disk_factors::kLimitFactor));
+    auto died = hn::FirstN(dp, 0);
+    for (int j = 0; j < kProofRadii; ++j) {
+      const VP r = radius[j];
+      const VP next = hn::Add(hn::Mul(hn::Add(hn::Mul(quadratic, r), linear), r), constant);
+      // A radius of 1 or more can never close again; stop carrying it.
+      const auto fails = hn::Or(hn::Not(hn::Lt(r, limit)), hn::Not(hn::Lt(next, hn::Set(dp, 1.0))));
+      radius[j] = hn::IfThenElse(fails, dead, next);
+      died = hn::Or(died, hn::AndNot(hn::Eq(r, dead), fails));
+    }
+    if (!hn::AllFalse(dp, died)) {
+      top = hn::Zero(dp);
+      for (int j = 0; j < kProofRadii; ++j) {
+        top = hn::IfThenElse(hn::Eq(radius[j], dead), top, hn::Load(dp, p.first[j]));
+      }
+    }
+    steps = hn::Add(steps, hn::Set(dpi, 1));
+    const VP away = hn::Max(hn::Abs(hn::Sub(zr, start_r)), hn::Abs(hn::Sub(zi, start_i)));
+    const auto ended = hn::Or(hn::RebindMask(dp, hn::Eq(steps, period)), hn::Eq(top, hn::Zero(dp)));
+    events = hn::And(busy, hn::Or(ended, hn::And(hn::Lt(away, near), hn::Lt(away, top))));
+  } while (hn::AllFalse(dp, events));
+  hn::Store(zr, dp, p.zr);
+  hn::Store(zi, dp, p.zi);
+  hn::Store(top, dp, p.top);
+  hn::Store(steps, dpi, p.steps);
+  for (int j = 0; j < kProofRadii; ++j) hn::Store(radius[j], dp, p.radius[j]);
+  std::uint8_t bits[8] = {};
+  hn::StoreMaskBits(dp, events, bits);
+  return bits[0];
+}
+
+// After a lane's event: true once its slot's proof is over (the lane is then free).
+inline bool HandleEvent(ProverLanes& p, int lane, ProofSlot& slot) {
+  ProofRadii first;
+  ProofRadii last;
+  const unsigned alive = LaneRadii(p, lane, first, last);
+  const Return back = ReturnOf(p.start_r[lane], p.start_i[lane], p.zr[lane], p.zi[lane],
+                               p.near[lane], first, last, alive);
   if (back == Return::kClosed) {
-    slot.outcome.steps += slot.attempt_steps;
+    slot.outcome.steps += p.steps[lane];
     slot.outcome.proven = true;
-    slot.active = false;
-  } else if (slot.attempt_steps == slot.candidate.period || slot.alive == 0 ||
-             (back == Return::kOpen && ++slot.open_returns == kOpenReturns)) {
-    EndAttempt(slot);
+    return true;
   }
+  const bool open_out = back == Return::kOpen && ++slot.open_returns == kOpenReturns;
+  if (!open_out && p.steps[lane] < p.period[lane] && alive != 0) return false;
+  // The attempt is over: done, or the closer radii over the next steps (as ProveInterior).
+  slot.outcome.steps += p.steps[lane];
+  const double closest =
+      ClosestRadius(p.start_r[lane], p.start_i[lane], p.zr[lane], p.zi[lane], first, last, alive);
+  if (!slot.first_attempt || closest == 0 || slot.outcome.steps >= slot.budget) return true;
+  slot.first_attempt = false;
+  slot.open_returns = 0;
+  slot.candidate.z_real = p.zr[lane];
+  slot.candidate.z_imag = p.zi[lane];
+  slot.first = CloserRadii(closest);
+  return !BeginAttempt(p, lane, slot);
 }
 
-// Runs every slot's proof to its end, the slots' steps interleaved.
+// Runs every slot's proof to its end on the prover's lanes, a free lane taking the next slot.
 inline void ProveSlots(ProofSlot* slots, int count) {
-  for (bool any = true; any;) {
-    any = false;
-    for (int k = 0; k < count; ++k) {
-      if (!slots[k].active) continue;
-      DiskStepOf(slots[k]);
-      any = true;
+  ProverLanes p;
+  int next = 0;
+  int busy = 0;
+  const auto take = [&](int lane) {
+    for (; next < count; ++next) {
+      if (!slots[next].active || !BeginAttempt(p, lane, slots[next])) continue;
+      p.slot[lane] = next++;
+      ++busy;
+      return;
+    }
+    IdleLane(p, lane);
+  };
+  for (int lane = 0; lane < kProverLanes; ++lane) take(lane);
+  while (busy > 0) {
+    for (std::uint64_t events = StepProverLanes(p); events != 0; events &= events - 1) {
+      const int lane = __builtin_ctzll(events);
+      if (!HandleEvent(p, lane, slots[p.slot[lane]])) continue;
+      --busy;
+      take(lane);
     }
   }
 }
