@@ -78,8 +78,7 @@ ProofAttempt TryProof(const ProofCandidate& candidate, const ProofRadii& radii) 
       radius[j] = next;
     }
     ++attempt.steps;
-    const Return back = ReturnOf(candidate.z_real, candidate.z_imag, zr, zi,
-                                 kReturnNear * candidate.distance, radii, radius, alive);
+    const Return back = ReturnOf(candidate.z_real, candidate.z_imag, zr, zi, radii, radius, alive);
     if (back == Return::kClosed) {
       attempt.proven = true;
       break;

@@ -64,16 +64,13 @@ enum class Return {
   kClosed,  // some radius's latest disk fits inside its first: proven
 };
 
-// The orbit counts as back once within `near` of the first state (and within the largest first
-// radius still alive, as it must be for any disk to fit: the distance's bound is at least
-// max(dx, dy), and first radii ascend).
-inline Return ReturnOf(double z0_real, double z0_imag, double z_real, double z_imag, double near,
+// The orbit counts as back once within the largest first radius still alive, as it must be
+// for any disk to fit: the distance's bound is at least max(dx, dy), and first radii ascend.
+inline Return ReturnOf(double z0_real, double z0_imag, double z_real, double z_imag,
                        const ProofRadii& first, const ProofRadii& last, unsigned alive) {
   const double dx = std::fabs(z_real - z0_real);
   const double dy = std::fabs(z_imag - z0_imag);
-  if (alive == 0) return Return::kAway;
-  const double away = std::max(dx, dy);
-  if (!(away < near) || !(away < first[31 - __builtin_clz(alive)])) return Return::kAway;
+  if (alive == 0 || !(std::max(dx, dy) < first[31 - __builtin_clz(alive)])) return Return::kAway;
   const double distance = DistanceAbove(dx, dy);
   for (unsigned bits = alive; bits != 0; bits &= bits - 1) {
     const int j = __builtin_ctz(bits);
@@ -87,8 +84,6 @@ inline Return ReturnOf(double z0_real, double z0_imag, double z_real, double z_i
 // An attempt ends after this many returns that do not close: the orbit is not yet close
 // enough to its cycle, and running on for the rest of the candidate's steps rarely helps.
 inline constexpr int kOpenReturns = 2;
-// A return is a state within this many times the candidate's distance of the first state.
-inline constexpr double kReturnNear = 4;
 
 // The first radius of `alive` whose last disk, around z, fits inside its first, around z0, or
 // else the one that came closest to fitting; 0 if none is alive.

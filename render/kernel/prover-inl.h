@@ -70,8 +70,7 @@ struct ProverLanes {
   alignas(64) double start_r[kProverLanes];  // the attempt's first state
   alignas(64) double start_i[kProverLanes];
   alignas(64) double c_constant[kProverLanes];
-  alignas(64) double top[kProverLanes];   // the largest first radius still carried; 0 if none
-  alignas(64) double near[kProverLanes];  // within this of the first state, the orbit is back
+  alignas(64) double top[kProverLanes];  // the largest first radius still carried; 0 if none
   alignas(64) double first[kProofRadii][kProverLanes];
   alignas(64) double radius[kProofRadii][kProverLanes];
   alignas(64) std::int64_t steps[kProverLanes];
@@ -85,7 +84,6 @@ inline void StartAttempt(ProverLanes& p, int lane, const ProofSlot& slot) {
   p.zr[lane] = p.start_r[lane] = slot.candidate.z_real;
   p.zi[lane] = p.start_i[lane] = slot.candidate.z_imag;
   p.c_constant[lane] = slot.c_constant;
-  p.near[lane] = kReturnNear * slot.candidate.distance;
   p.top[lane] = 0;
   for (int j = 0; j < kProofRadii; ++j) {
     const double r = slot.first[j];
@@ -106,7 +104,7 @@ inline bool BeginAttempt(ProverLanes& p, int lane, const ProofSlot& slot) {
 
 inline void IdleLane(ProverLanes& p, int lane) {
   p.cr[lane] = p.ci[lane] = p.zr[lane] = p.zi[lane] = p.start_r[lane] = p.start_i[lane] = 0;
-  p.c_constant[lane] = p.top[lane] = p.near[lane] = 0;
+  p.c_constant[lane] = p.top[lane] = 0;
   for (int j = 0; j < kProofRadii; ++j) p.first[j][lane] = p.radius[j][lane] = kDead;
   p.steps[lane] = 0;
   p.period[lane] = -1;
@@ -132,7 +130,6 @@ HWY_ATTR inline std::uint64_t StepProverLanes(ProverLanes& p) {
   VP zr = hn::Load(dp, p.zr), zi = hn::Load(dp, p.zi), top = hn::Load(dp, p.top);
   const VP cr = hn::Load(dp, p.cr), ci = hn::Load(dp, p.ci), cc = hn::Load(dp, p.c_constant);
   const VP start_r = hn::Load(dp, p.start_r), start_i = hn::Load(dp, p.start_i);
-  const VP near = hn::Load(dp, p.near);
   const VPI period = hn::Load(dpi, p.period);
   VPI steps = hn::Load(dpi, p.steps);
   VP radius[kProofRadii];
@@ -173,7 +170,7 @@ HWY_ATTR inline std::uint64_t StepProverLanes(ProverLanes& p) {
     steps = hn::Add(steps, hn::Set(dpi, 1));
     const VP away = hn::Max(hn::Abs(hn::Sub(zr, start_r)), hn::Abs(hn::Sub(zi, start_i)));
     const auto ended = hn::Or(hn::RebindMask(dp, hn::Eq(steps, period)), hn::Eq(top, hn::Zero(dp)));
-    events = hn::And(busy, hn::Or(ended, hn::And(hn::Lt(away, near), hn::Lt(away, top))));
+    events = hn::And(busy, hn::Or(ended, hn::Lt(away, top)));
   } while (hn::AllFalse(dp, events));
   hn::Store(zr, dp, p.zr);
   hn::Store(zi, dp, p.zi);
@@ -190,8 +187,8 @@ inline bool HandleEvent(ProverLanes& p, int lane, ProofSlot& slot) {
   ProofRadii first;
   ProofRadii last;
   const unsigned alive = LaneRadii(p, lane, first, last);
-  const Return back = ReturnOf(p.start_r[lane], p.start_i[lane], p.zr[lane], p.zi[lane],
-                               p.near[lane], first, last, alive);
+  const Return back =
+      ReturnOf(p.start_r[lane], p.start_i[lane], p.zr[lane], p.zi[lane], first, last, alive);
   if (back == Return::kClosed) {
     slot.outcome.steps += p.steps[lane];
     slot.outcome.proven = true;

@@ -15,7 +15,7 @@
 
 #include "render/kernel/chunks.h"
 #include "render/kernel/lanes-inl.h"
-#include "render/kernel/prover-inl.h"
+#include "render/kernel/side_prover-inl.h"
 HWY_BEFORE_NAMESPACE();
 namespace fractal::kernel_detail {
 namespace HWY_NAMESPACE {
@@ -129,91 +129,6 @@ inline int Retire(LaneState& s, std::uint64_t finished, PointQueue& queue, const
   return idle ? Compact(s, live) : live;
 }
 
-// Proofs spend at most this share of a point's iterations, so that points that escape in the
-// end pay little for having looked periodic for a while.
-constexpr std::int64_t kProofShareInverse = 64;
-
-// Collects the lanes' proposals and proves them a batch at a time. A lane goes on iterating
-// while its proposal waits: a proof only ever says what the orbit would do anyway, so it may
-// retire the point at the cap whenever it comes.
-class SideProver {
- public:
-  // Queues the proposals in `proposed`; proves the queue once it is full, or holds a proposal
-  // of every live lane. Returns the lanes whose points are proven interior: their count is now
-  // the cap.
-  std::uint64_t Take(LaneState& s, std::uint64_t proposed, int live, const LaneLimits& limits,
-                     KernelWork& work) {
-    std::uint64_t proven = 0;
-    for (std::uint64_t bits = proposed; bits != 0; bits &= bits - 1) {
-      const int lane = __builtin_ctzll(bits);
-      if (size_ == kProofBatch || Queued(s, lane)) proven |= Prove(s, limits, work);
-      if ((proven >> lane & 1) == 0) Queue(s, lane);
-    }
-    if (size_ > 0 && (size_ == kProofBatch || size_ >= live)) proven |= Prove(s, limits, work);
-    return proven;
-  }
-
- private:
-  bool Queued(const LaneState& s, int lane) const {
-    for (int k = 0; k < size_; ++k) {
-      if (chunk_[k] == s.chunk[lane] && point_[k] == s.point[lane]) return true;
-    }
-    return false;
-  }
-
-  void Queue(LaneState& s, int lane) {
-    // The closest return is to the checkpoint, taken at half the next one's count, unless it
-    // came in the window just closed (the closest return is kept for its proposal).
-    const std::int64_t n = s.count[lane];
-    const std::int64_t checkpoint = s.checkpoint_at[lane] / 2;
-    const std::int64_t start = s.closest_at[lane] > checkpoint ? checkpoint : checkpoint / 2;
-    const ProofCandidate candidate{
-        s.cr[lane],     s.ci[lane], s.zr[lane], s.zi[lane], s.closest_at[lane] - start,
-        s.closest[lane]};
-    s.closest[lane] = kFar;
-    StartProof(slots_[size_], candidate, n / kProofShareInverse - s.proof_steps[lane]);
-    chunk_[size_] = s.chunk[lane];
-    point_[size_] = s.point[lane];
-    ++size_;
-  }
-
-  // Proves the queue; returns the lanes whose points it proved.
-  std::uint64_t Prove(LaneState& s, const LaneLimits& limits, KernelWork& work) {
-    ProveSlots(slots_, size_);
-    std::uint64_t proven = 0;
-    for (int k = 0; k < size_; ++k) {
-      const ProofOutcome& outcome = slots_[k].outcome;
-      work.executed += static_cast<std::uint64_t>(outcome.steps);
-      work.proof_steps += static_cast<std::uint64_t>(outcome.steps);
-      const int lane = LaneOf(s, k);
-      if (lane < 0) continue;  // finished meanwhile
-      s.proof_steps[lane] += outcome.steps;
-      if (!outcome.proven || s.running[lane] == 0 || s.count[lane] >= limits.cap) continue;
-      ++work.proven;
-      s.count[lane] = limits.cap;
-      proven |= std::uint64_t{1} << lane;
-    }
-    size_ = 0;
-    return proven;
-  }
-
-  // The lane that holds slot k's point, or -1.
-  int LaneOf(const LaneState& s, int k) const {
-    for (int lane = 0; lane < kSlots; ++lane) {
-      if (s.chunk[lane] == chunk_[k] && s.point[lane] == point_[k] &&
-          s.cr[lane] == slots_[k].candidate.c_real && s.ci[lane] == slots_[k].candidate.c_imag) {
-        return lane;
-      }
-    }
-    return -1;
-  }
-
-  ProofSlot slots_[kProofBatch];
-  PointChunk* chunk_[kProofBatch] = {};
-  std::int64_t point_[kProofBatch] = {};
-  int size_ = 0;
-};
-
 inline void ComputeFed(const PointFeed& feed, KernelWork& work) {
   LaneState s;
   PointQueue queue(feed);
@@ -226,7 +141,8 @@ inline void ComputeFed(const PointFeed& feed, KernelWork& work) {
     // Added before any chunk is reported finished, so whoever waits for the chunk sees them.
     work.executed +=
         static_cast<std::uint64_t>(run.blocks) * static_cast<std::uint64_t>(live) * kBlock;
-    const std::uint64_t proven = prover.Take(s, run.proposed, live, feed.limits, work);
+    prover.Propose(s, run.proposed);
+    const std::uint64_t proven = prover.Advance(s, live, feed.limits, work);
     live = Retire(s, run.finished | proven, queue, feed, live);
   }
 }

@@ -1,0 +1,161 @@
+// The prover beside the lane scheduler: it takes the lanes' proposals as they come and steps
+// its own vector lanes, one proposal each, between the scheduler's runs. A lane goes on
+// iterating while its proposal is in flight: a proof only ever says what the orbit would do
+// anyway, so it may retire the point at the cap whenever it comes.
+
+// Highway's per-target include guard: this file is included once for each target.
+#if defined(FRACTAL_RENDER_KERNEL_SIDE_PROVER_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef FRACTAL_RENDER_KERNEL_SIDE_PROVER_INL_H_
+#undef FRACTAL_RENDER_KERNEL_SIDE_PROVER_INL_H_
+#else
+#define FRACTAL_RENDER_KERNEL_SIDE_PROVER_INL_H_
+#endif
+
+#include <hwy/highway.h>
+
+#include <cstdint>
+
+#include "render/kernel/chunks.h"
+#include "render/kernel/lanes-inl.h"
+#include "render/kernel/prover-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace fractal::kernel_detail {
+namespace HWY_NAMESPACE {
+
+// Proofs spend at most this share of a point's iterations, so that points that escape in the
+// end pay little for having looked periodic for a while.
+constexpr std::int64_t kProofShareInverse = 64;
+
+// Proposals in flight at most; later ones are dropped until some proof ends.
+constexpr int kProposalsInFlight = 4 * kProverLanes < 16 ? 16 : 4 * kProverLanes;
+
+class SideProver {
+ public:
+  HWY_ATTR SideProver() {
+    for (int lane = 0; lane < kProverLanes; ++lane) IdleLane(lanes_, lane);
+    for (int k = 0; k < kProposalsInFlight; ++k) free_[k] = kProposalsInFlight - 1 - k;
+    free_count_ = kProposalsInFlight;
+  }
+
+  // Takes the proposals of the lanes in `proposed`, unless their point has one in flight.
+  void Propose(LaneState& s, std::uint64_t proposed) {
+    for (std::uint64_t bits = proposed; bits != 0; bits &= bits - 1) {
+      const int lane = __builtin_ctzll(bits);
+      const ProofCandidate candidate = CandidateOf(s, lane);
+      s.closest[lane] = kFar;
+      if (free_count_ == 0 || InFlight(s, lane)) continue;
+      const int k = free_[--free_count_];
+      StartProof(slots_[k], candidate, s.count[lane] / kProofShareInverse - s.proof_steps[lane]);
+      chunk_[k] = s.chunk[lane];
+      point_[k] = s.point[lane];
+      waiting_[(first_waiting_ + waiting_count_++) % kProposalsInFlight] = k;
+    }
+  }
+
+  // Steps the prover while its lanes are mostly busy, or while every live lane waits on a
+  // proof. Returns the lanes whose points it proved: their count is now the cap.
+  std::uint64_t Advance(LaneState& s, int live, const LaneLimits& limits, KernelWork& work) {
+    std::uint64_t proven = 0;
+    Fill();
+    while (busy_ > 0 && (2 * busy_ >= kProverLanes || busy_ + waiting_count_ >= live)) {
+      for (std::uint64_t events = StepProverLanes(lanes_); events != 0; events &= events - 1) {
+        const int lane = __builtin_ctzll(events);
+        const int k = lanes_.slot[lane];
+        if (!HandleEvent(lanes_, lane, slots_[k])) continue;
+        proven |= Finish(s, k, limits, work);
+        --busy_;
+        Take(lane);
+      }
+    }
+    return proven;
+  }
+
+ private:
+  static ProofCandidate CandidateOf(const LaneState& s, int lane) {
+    // The closest return is to the checkpoint, taken at half the next one's count, unless it
+    // came in the window just closed (the closest return is kept for its proposal).
+    const std::int64_t checkpoint = s.checkpoint_at[lane] / 2;
+    const std::int64_t start = s.closest_at[lane] > checkpoint ? checkpoint : checkpoint / 2;
+    return {s.cr[lane],     s.ci[lane], s.zr[lane], s.zi[lane], s.closest_at[lane] - start,
+            s.closest[lane]};
+  }
+
+  bool InFlight(const LaneState& s, int lane) const {
+    for (int k = 0; k < kProposalsInFlight; ++k) {
+      if (chunk_[k] == s.chunk[lane] && point_[k] == s.point[lane]) return true;
+    }
+    return false;
+  }
+
+  void Fill() {
+    for (int lane = 0; lane < kProverLanes && waiting_count_ > 0; ++lane) {
+      if (lanes_.slot[lane] < 0) Take(lane);
+    }
+  }
+
+  // Gives a free prover lane the next waiting proposal that has a radius to try.
+  void Take(int lane) {
+    while (waiting_count_ > 0) {
+      const int k = waiting_[first_waiting_];
+      first_waiting_ = (first_waiting_ + 1) % kProposalsInFlight;
+      --waiting_count_;
+      if (slots_[k].active && BeginAttempt(lanes_, lane, slots_[k])) {
+        lanes_.slot[lane] = k;
+        ++busy_;
+        return;
+      }
+      Release(k);  // nothing to try: over before any step
+    }
+    IdleLane(lanes_, lane);
+  }
+
+  // Accounts for slot k's ended proof; returns the lane it proved, if its point is still there.
+  std::uint64_t Finish(LaneState& s, int k, const LaneLimits& limits, KernelWork& work) {
+    const ProofOutcome& outcome = slots_[k].outcome;
+    work.executed += static_cast<std::uint64_t>(outcome.steps);
+    work.proof_steps += static_cast<std::uint64_t>(outcome.steps);
+    const int lane = LaneOf(s, k);
+    Release(k);
+    if (lane < 0) return 0;  // finished meanwhile
+    s.proof_steps[lane] += outcome.steps;
+    if (!outcome.proven || s.running[lane] == 0 || s.count[lane] >= limits.cap) return 0;
+    ++work.proven;
+    s.count[lane] = limits.cap;
+    return std::uint64_t{1} << lane;
+  }
+
+  void Release(int k) {
+    chunk_[k] = nullptr;
+    point_[k] = -1;
+    free_[free_count_++] = k;
+  }
+
+  // The lane that holds slot k's point, or -1.
+  int LaneOf(const LaneState& s, int k) const {
+    for (int lane = 0; lane < kSlots; ++lane) {
+      if (s.chunk[lane] == chunk_[k] && s.point[lane] == point_[k] &&
+          s.cr[lane] == slots_[k].candidate.c_real && s.ci[lane] == slots_[k].candidate.c_imag) {
+        return lane;
+      }
+    }
+    return -1;
+  }
+
+  ProverLanes lanes_;
+  int busy_ = 0;
+  ProofSlot slots_[kProposalsInFlight];
+  PointChunk* chunk_[kProposalsInFlight] = {};
+  std::int64_t point_[kProposalsInFlight] = {};
+  int free_[kProposalsInFlight] = {};
+  int free_count_ = 0;
+  int waiting_[kProposalsInFlight] = {};  // slots not yet on a prover lane, a ring
+  int first_waiting_ = 0;
+  int waiting_count_ = 0;
+};
+
+}  // namespace HWY_NAMESPACE
+}  // namespace fractal::kernel_detail
+HWY_AFTER_NAMESPACE();
+
+#endif  // per-target include guard
