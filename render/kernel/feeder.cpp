@@ -24,9 +24,10 @@ constexpr double kTame = 1e100;
 // Lanes look for cycles once some lane has run this many iterations.
 constexpr std::int64_t kCycleCheckFrom = 64;
 constexpr std::int64_t kNoCycleCheck = std::int64_t{1} << 40;  // beyond every cap
-// Lanes propose returns for interior proofs from this count on: a proposal costs as much as a
-// few hundred iterations, and before this exact cycle detection decides most points anyway.
-constexpr std::int64_t kProposeFrom = 1024;
+// Lanes propose returns for interior proofs from this count on, where the cap is at least four
+// times that: a proposal costs as much as a few hundred iterations, tracking returns slows
+// every iteration a little, and below this exact cycle detection decides most points anyway.
+constexpr std::int64_t kProposeFrom = 4096;
 
 std::atomic<bool> cycle_detection{true};
 std::atomic<KernelStats*> stats_sink{nullptr};
@@ -190,7 +191,7 @@ void RunLanes(const EscapeParams& params, Feeder& feeder) {
       [](void* f) { return static_cast<Feeder*>(f)->Abandoned(); },
       {params.cap,
        cycle_detection.load(std::memory_order_relaxed) ? kCycleCheckFrom : kNoCycleCheck,
-       kProposeFrom}};
+       params.cap >= 4 * kProposeFrom ? kProposeFrom : kNoCycleCheck}};
   kernel_detail::ComputeFedBody(feed, feeder.Work());
 }
 

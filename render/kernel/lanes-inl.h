@@ -100,8 +100,8 @@ struct Lanes {
   // Written out, so that it is compiled for this target like the code around it: an implicit
   // constructor is not, and some compilers then refuse to inline the vectors' own (arm64 GCC).
   HWY_ATTR Lanes() {}
-  VF zr, zi, cr, ci, checkpoint_r, checkpoint_i, closest;
-  VI count, checkpoint_at, closest_at;
+  VF zr, zi, cr, ci, checkpoint_r, checkpoint_i;
+  VI count, checkpoint_at;
   MF running;
 };
 
@@ -123,8 +123,6 @@ HWY_INLINE Lanes LoadLanes(const LaneState& s, int o) {
   l.checkpoint_i = hn::Load(df, s.checkpoint_i + o);
   l.count = hn::Load(di, s.count + o);
   l.checkpoint_at = hn::Load(di, s.checkpoint_at + o);
-  l.closest = hn::Load(df, s.closest + o);
-  l.closest_at = hn::Load(di, s.closest_at + o);
   l.running = hn::RebindMask(df, hn::MaskFromVec(hn::Load(di, s.running + o)));
   return l;
 }
@@ -138,8 +136,6 @@ HWY_INLINE void StoreLanes(const Lanes& l, LaneState& s, int o) {
   hn::Store(l.checkpoint_i, df, s.checkpoint_i + o);
   hn::Store(l.count, di, s.count + o);
   hn::Store(l.checkpoint_at, di, s.checkpoint_at + o);
-  hn::Store(l.closest, df, s.closest + o);
-  hn::Store(l.closest_at, di, s.closest_at + o);
   hn::Store(hn::VecFromMask(di, hn::RebindMask(di, l.running)), di, s.running + o);
 }
 
@@ -179,20 +175,32 @@ HWY_INLINE void PlainBlock(Lanes (&lanes)[V]) {
   }
 }
 
-// Notes the block's last state as the window's closest return to the checkpoint if it is.
-HWY_INLINE void TrackClosestReturn(Lanes& l) {
+// Notes the block's last state as the window's closest return to the checkpoint if it is, in
+// the lane state (kept out of the registers of blocks that do not track). When the window
+// closes (`due`) with no proposal, the next one starts afresh; a proposal is read and cleared
+// by the scheduler.
+HWY_INLINE void TrackClosestReturn(const Lanes& l, hn::Mask<DI> due, const LaneLimits& limits,
+                                   LaneState& s, int o) {
+  const DF df;
   const DI di;
+  VF closest = hn::Load(df, s.closest + o);
   const VF distance =
       hn::Max(hn::Abs(hn::Sub(l.zr, l.checkpoint_r)), hn::Abs(hn::Sub(l.zi, l.checkpoint_i)));
-  const MF closer = hn::Lt(distance, l.closest);
-  l.closest = hn::IfThenElse(closer, distance, l.closest);
-  l.closest_at = hn::IfThenElse(hn::RebindMask(di, closer), l.count, l.closest_at);
+  const MF closer = hn::Lt(distance, closest);
+  closest = hn::IfThenElse(closer, distance, closest);
+  const VI closest_at = hn::Load(di, s.closest_at + o);
+  hn::Store(hn::IfThenElse(hn::RebindMask(di, closer), l.count, closest_at), di, s.closest_at + o);
+  const auto past_first = hn::Gt(l.count, hn::Set(di, limits.propose_from));
+  const MF keep =
+      hn::And(hn::Lt(closest, hn::Set(df, kProposeBelow)), hn::RebindMask(df, past_first));
+  closest = hn::IfThenElse(hn::AndNot(keep, hn::RebindMask(df, due)), hn::Set(df, kFar), closest);
+  hn::Store(closest, df, s.closest + o);
 }
 
 // A block that compares states with the checkpoints. Any equality within the block counts if
 // the lane is still running at its end: then it was running at every step of the block.
-template <int V>
-HWY_INLINE void CheckedBlock(Lanes (&lanes)[V], const LaneLimits& limits) {
+template <bool kTrack, int V>
+HWY_INLINE void CheckedBlock(Lanes (&lanes)[V], const LaneLimits& limits, LaneState& s) {
   const DF df;
   const DI di;
   MF same[V];
@@ -214,16 +222,9 @@ HWY_INLINE void CheckedBlock(Lanes (&lanes)[V], const LaneLimits& limits) {
   for (int v = 0; v < V; ++v) {
     Lanes& l = lanes[v];
     l.count = hn::IfThenElse(hn::RebindMask(di, hn::And(same[v], l.running)), cap, l.count);
-    TrackClosestReturn(l);
     const auto due = hn::And(hn::RebindMask(di, l.running),
                              hn::Gt(l.count, hn::Sub(l.checkpoint_at, hn::Set(di, 1))));
-    // A window that closes with no proposal starts the next one afresh; a proposal is read
-    // and cleared by the scheduler.
-    const auto past_first = hn::Gt(l.count, hn::Set(di, limits.propose_from));
-    const MF keep =
-        hn::And(hn::Lt(l.closest, hn::Set(df, kProposeBelow)), hn::RebindMask(df, past_first));
-    l.closest =
-        hn::IfThenElse(hn::AndNot(keep, hn::RebindMask(df, due)), hn::Set(df, kFar), l.closest);
+    if (kTrack) TrackClosestReturn(l, due, limits, s, v * kLanes);
     l.checkpoint_r = hn::IfThenElse(hn::RebindMask(df, due), l.zr, l.checkpoint_r);
     l.checkpoint_i = hn::IfThenElse(hn::RebindMask(df, due), l.zi, l.checkpoint_i);
     l.checkpoint_at =
@@ -231,11 +232,11 @@ HWY_INLINE void CheckedBlock(Lanes (&lanes)[V], const LaneLimits& limits) {
   }
 }
 
-// Whether some running lane has iterated cycle_check_from times.
+// Whether some running lane has iterated `from` times.
 template <int V>
-HWY_INLINE bool CycleChecksDue(const Lanes (&lanes)[V], const LaneLimits& limits) {
+HWY_INLINE bool SomeLaneFrom(const Lanes (&lanes)[V], std::int64_t from) {
   const DI di;
-  const VI below_check = hn::Set(di, limits.cycle_check_from - 1);
+  const VI below_check = hn::Set(di, from - 1);
   auto due = hn::FirstN(di, 0);
   HWY_UNROLL(4)
   for (int v = 0; v < V; ++v) {
@@ -255,9 +256,9 @@ HWY_INLINE std::uint64_t MaskBits(MF m) {
 // propose a return: at each quarter of a window and as it closes, once past propose_from
 // (which is past the first window, whose checkpoint z = 0 is rarely on the orbit's way back),
 // a close return so far.
-template <int V>
+template <bool kTrack, int V>
 HWY_INLINE void FinishedLanes(const Lanes (&lanes)[V], const MF (&held)[V],
-                              const LaneLimits& limits, RunResult& result) {
+                              const LaneLimits& limits, const LaneState& s, RunResult& result) {
   const DF df;
   const DI di;
   const VI below_cap = hn::Set(di, limits.cap - 1);
@@ -268,13 +269,15 @@ HWY_INLINE void FinishedLanes(const Lanes (&lanes)[V], const MF (&held)[V],
     const Lanes& l = lanes[v];
     const MF capped = hn::RebindMask(df, hn::Gt(l.count, below_cap));
     const MF done = hn::And(held[v], hn::Or(hn::Not(l.running), capped));
+    result.finished |= MaskBits(done) << (v * kLanes);
+    if (!kTrack) continue;
     // Each quarter of the window between checkpoints (which spans checkpoint_at / 2 counts).
     const VI quarter_mask = hn::Sub(hn::ShiftRight<3>(l.checkpoint_at), hn::Set(di, 1));
     const auto moment = hn::And(hn::Eq(hn::And(l.count, quarter_mask), hn::Zero(di)),
                                 hn::Gt(l.count, propose_from));
     const MF proposes = hn::AndNot(
-        done, hn::And(hn::And(held[v], hn::Lt(l.closest, near)), hn::RebindMask(df, moment)));
-    result.finished |= MaskBits(done) << (v * kLanes);
+        done, hn::And(hn::And(held[v], hn::Lt(hn::Load(df, s.closest + v * kLanes), near)),
+                      hn::RebindMask(df, moment)));
     result.proposed |= MaskBits(proposes) << (v * kLanes);
   }
 }
@@ -294,13 +297,22 @@ RunResult RunVectors(LaneState& s, const LaneLimits& limits, int live) {
   // A proposal waits a few blocks for others, so that proposals do not end a run each.
   std::int64_t proposals_due = kMaxBlocksPerRun;
   while (result.finished == 0 && result.blocks < proposals_due) {
-    if (CycleChecksDue(lanes, limits)) {
-      CheckedBlock(lanes, limits);
+    // Closest returns are tracked once some lane may propose: a proposal then holds the
+    // closest return since the tracking began, or in the window that closed last.
+    const bool track = SomeLaneFrom(lanes, limits.propose_from);
+    if (track) {
+      CheckedBlock<true>(lanes, limits, s);
+    } else if (SomeLaneFrom(lanes, limits.cycle_check_from)) {
+      CheckedBlock<false>(lanes, limits, s);
     } else {
       PlainBlock(lanes);
     }
     ++result.blocks;
-    FinishedLanes(lanes, held, limits, result);
+    if (track) {
+      FinishedLanes<true>(lanes, held, limits, s, result);
+    } else {
+      FinishedLanes<false>(lanes, held, limits, s, result);
+    }
     if (result.proposed != 0 && proposals_due == kMaxBlocksPerRun) {
       proposals_due = std::min(kMaxBlocksPerRun, result.blocks + kProposalWait);
     }
