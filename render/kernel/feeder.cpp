@@ -184,14 +184,16 @@ class Feeder {
 };
 
 void RunLanes(const EscapeParams& params, Feeder& feeder) {
+  // Returns are proposed only where cycles are looked for: the lanes track them against the
+  // checkpoints.
+  const bool cycles = cycle_detection.load(std::memory_order_relaxed);
   const kernel_detail::PointFeed feed{
       &feeder,
       [](void* f) { return static_cast<Feeder*>(f)->Next(); },
       [](void* f, kernel_detail::PointChunk& chunk) { static_cast<Feeder*>(f)->Finished(chunk); },
       [](void* f) { return static_cast<Feeder*>(f)->Abandoned(); },
-      {params.cap,
-       cycle_detection.load(std::memory_order_relaxed) ? kCycleCheckFrom : kNoCycleCheck,
-       params.cap >= 4 * kProposeFrom ? kProposeFrom : kNoCycleCheck}};
+      {params.cap, cycles ? kCycleCheckFrom : kNoCycleCheck,
+       cycles && params.cap >= 4 * kProposeFrom ? kProposeFrom : kNoCycleCheck}};
   kernel_detail::ComputeFedBody(feed, feeder.Work());
 }
 
