@@ -27,7 +27,7 @@ constexpr std::int64_t kNoCycleCheck = std::int64_t{1} << 40;  // beyond every c
 // Lanes propose returns for interior proofs from this count on, where the cap is at least four
 // times that: a proposal costs as much as a few hundred iterations, tracking returns slows
 // every iteration a little, and below this exact cycle detection decides most points anyway.
-constexpr std::int64_t kProposeFrom = 4096;
+constexpr std::int64_t kProposeFrom = 2048;
 
 std::atomic<bool> cycle_detection{true};
 std::atomic<KernelStats*> stats_sink{nullptr};
