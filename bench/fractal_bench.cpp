@@ -145,23 +145,41 @@ std::string Count(double value) {
 struct WorkRow {
   std::string name;
   Work kernel;
+  double drawing_seconds = 0;  // the whole drawing on every worker thread (NT)
   testing::ViewWork least;
-  double least_seconds = -1;  // below zero: not computed
+  double least_seconds = -1;   // below zero: not computed
+  double slowest_seconds = 0;  // the slowest point alone through the kernel on one thread
 };
 
-void PrintWorkTable(const std::vector<WorkRow>& rows) {
-  std::printf("\n%-40s %10s %10s %10s %7s %7s %8s %10s %7s\n", "view", "least", "Brent", "executed",
-              "exe/lst", "exe/Brt", "proven", "proof st", "least s");
+// The slowest point of a view alone through the kernel on this thread: no drawing can finish
+// sooner than its orbit.
+double SlowestPointSeconds(const ViewState& view, const testing::ViewWork& work) {
+  const EscapeParams params = MakeEscapeParams(view);
+  const double x = ColumnSteps()[work.slowest_column];
+  std::int32_t count = 0;
+  const Clock::time_point t = Clock::now();
+  ComputeRow(params, RowSteps()[work.slowest_row], std::span(&x, 1), std::span(&count, 1));
+  return Seconds(t);
+}
+
+// `plain_rate`: iterations a second of every worker thread without cycle detection.
+void PrintWorkTable(const std::vector<WorkRow>& rows, double plain_rate) {
+  std::printf("\n%-40s %10s %10s %10s %7s %7s %8s %10s %7s %8s %8s %6s\n", "view", "least", "Brent",
+              "executed", "exe/lst", "exe/Brt", "proven", "proof st", "least s", "alone s",
+              "bound s", "NT/bd");
   for (const WorkRow& r : rows) {
     const bool have = r.least_seconds >= 0;
     const auto least = static_cast<double>(r.least.least);
     const auto brent = static_cast<double>(r.least.brent);
+    const double bound = std::max(r.kernel.executed / plain_rate, r.slowest_seconds);
     std::printf(
-        "%-40s %10s %10s %10s %7s %7s %8.0f %10s %7s\n", r.name.c_str(),
+        "%-40s %10s %10s %10s %7s %7s %8.0f %10s %7s %8s %8s %6s\n", r.name.c_str(),
         have ? Count(least).c_str() : "-", have ? Count(brent).c_str() : "-",
         Count(r.kernel.executed).c_str(), have ? Fixed(r.kernel.executed / least, 2).c_str() : "-",
         have ? Fixed(r.kernel.executed / brent, 2).c_str() : "-", r.kernel.proven,
-        Count(r.kernel.proof_steps).c_str(), have ? Fixed(r.least_seconds, 1).c_str() : "-");
+        Count(r.kernel.proof_steps).c_str(), have ? Fixed(r.least_seconds, 1).c_str() : "-",
+        have ? Fixed(r.slowest_seconds, 3).c_str() : "-", have ? Fixed(bound, 3).c_str() : "-",
+        have ? Fixed(r.drawing_seconds / bound, 2).c_str() : "-");
   }
   std::printf(
       "\n"
@@ -174,7 +192,11 @@ void PrintWorkTable(const std::vector<WorkRow>& rows) {
       "  executed over least and over Brent.\n"
       "proven: points the kernel proved interior; proof st: the steps its proofs ran (part of\n"
       "  executed).\n"
-      "least s: time of the least and Brent pass on every hardware thread.\n");
+      "least s: time of the least and Brent pass on every hardware thread.\n"
+      "alone s: the point whose Brent loop runs longest, alone through the kernel on one thread.\n"
+      "bound s: the larger of executed over the no-cycle-check iterations a second on every\n"
+      "  thread (%.2f G) and alone s; NT/bd: the whole drawing on every thread over it.\n",
+      plain_rate * 1e-9);
 }
 
 void Run(bool with_least) {
@@ -203,6 +225,7 @@ void Run(bool with_least) {
   double literal_ns_per_iteration = 0;  // measured on the first views
   double bare_ns_per_iteration = 0;
   std::vector<WorkRow> work_rows;
+  double plain_rate = 1;  // measured on the last view, the one without cycle detection
   for (const Case& c : cases) {
     SetCycleDetection(c.cycle_detection);
     const Work work = KernelPass(c.view);
@@ -249,12 +272,16 @@ void Run(bool with_least) {
         Fixed(work.executed / tn * 1e-9, 2).c_str(), ran_literal ? (same ? "yes" : "NO") : "-");
     std::fflush(stdout);
 
-    WorkRow row{c.name, work, {}, -1};
+    WorkRow row{c.name, work, tn, {}, -1, 0};
     if (with_least) {
       const Clock::time_point t = Clock::now();
       row.least = testing::LeastWork(c.view, threads);
       row.least_seconds = Seconds(t);
+      SetCycleDetection(c.cycle_detection);
+      row.slowest_seconds = SlowestPointSeconds(c.view, row.least);
+      SetCycleDetection(true);
     }
+    if (!c.cycle_detection) plain_rate = work.executed / tn;
     work_rows.push_back(row);
   }
   std::printf(
@@ -272,7 +299,7 @@ void Run(bool with_least) {
       "same: the literal window's surface equals both fast windows' and ReferencePicture's, pixel\n"
       "  for pixel.\n",
       threads);
-  PrintWorkTable(work_rows);
+  PrintWorkTable(work_rows, plain_rate);
 }
 
 }  // namespace

@@ -267,9 +267,15 @@ ViewWork LeastWork(const ViewState& view, int threads) {
     for (double x : ColumnSteps()) points.push_back({(x + params.offset_x) * params.scale, c_imag});
   }
   ViewWork sum;
-  for (const OrbitWork& w : PointsWork(points, params.cap, threads)) {
-    sum.least += static_cast<std::uint64_t>(w.least);
-    sum.brent += static_cast<std::uint64_t>(w.brent);
+  const std::vector<OrbitWork> work = PointsWork(points, params.cap, threads);
+  const auto width = static_cast<int>(ColumnSteps().size());
+  for (std::size_t i = 0; i < work.size(); ++i) {
+    sum.least += static_cast<std::uint64_t>(work[i].least);
+    sum.brent += static_cast<std::uint64_t>(work[i].brent);
+    if (work[i].brent <= sum.slowest_brent) continue;
+    sum.slowest_brent = work[i].brent;
+    sum.slowest_row = static_cast<int>(i) / width;
+    sum.slowest_column = static_cast<int>(i) % width;
   }
   return sum;
 }

@@ -39,6 +39,10 @@ std::vector<OrbitWork> PointsWork(std::span<const PlanePoint> points, std::int32
 struct ViewWork {
   std::uint64_t least = 0;
   std::uint64_t brent = 0;
+  // The point whose Brent loop runs longest (the first such in drawing order), and how long.
+  int slowest_row = 0;
+  int slowest_column = 0;
+  std::int64_t slowest_brent = 0;
 };
 ViewWork LeastWork(const ViewState& view, int threads);
 
