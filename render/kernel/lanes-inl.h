@@ -4,6 +4,9 @@
 // The lane scheduler keeps each lane busy with a point of the rows, retires a point when it
 // escapes, reaches the cap or is found periodic, and hands its lane to the next point. Up to
 // kMaxVectors vectors run interleaved, so that one orbit's latency hides behind the others'.
+// The last few lanes of a dry feed run on two-lane vectors instead: a few orbits run no faster
+// in wide vectors, whose clock is lower on some processors (a lone orbit at dive 26 took 1.13 s
+// in 512-bit vectors, 0.84 s in 128-bit ones).
 // Lanes iterate in blocks of kBlock iterations; a run returns after the first block at whose end
 // some lane is finished, or after kMaxBlocksPerRun blocks, so that an abandoned feed is noticed
 // soon. Counting is exact under this schedule: a lane's count stops at the first failed escape
@@ -56,6 +59,9 @@ using MF = hn::Mask<DF>;
 
 constexpr int kLanes = static_cast<int>(hn::MaxLanes(DF()));
 constexpr int kMaxVectors = 4;
+// Narrow vectors: two lanes, or one on the one-lane target.
+using DN = hn::CappedTag<double, 2>;
+constexpr int kNarrowLanes = static_cast<int>(hn::MaxLanes(DN()));
 constexpr int kSlots = kLanes * kMaxVectors;
 // A fixed group runs two vectors; one-lane vectors need four orbits to hide their latency.
 constexpr int kGroupVectors = kLanes == 1 ? 4 : 2;
@@ -95,245 +101,270 @@ struct LaneState {
   PointChunk* chunk[kSlots];                       // nullptr for an idle lane
 };
 
-// One vector's lanes, held in registers for a run.
-struct Lanes {
-  // Written out, so that it is compiled for this target like the code around it: an implicit
-  // constructor is not, and some compilers then refuse to inline the vectors' own (arm64 GCC).
-  HWY_ATTR Lanes() {}
-  VF zr, zi, cr, ci, checkpoint_r, checkpoint_i;
-  VI count, checkpoint_at;
-  MF running;
-};
-
 struct RunResult {
   std::int64_t blocks = 0;     // blocks run
   std::uint64_t finished = 0;  // bit i: lane i is finished
   std::uint64_t proposed = 0;  // bit i: lane i proposes its closest return for a proof
 };
 
-HWY_INLINE Lanes LoadLanes(const LaneState& s, int o) {
-  const DF df;
-  const DI di;
-  Lanes l;
-  l.zr = hn::Load(df, s.zr + o);
-  l.zi = hn::Load(df, s.zi + o);
-  l.cr = hn::Load(df, s.cr + o);
-  l.ci = hn::Load(df, s.ci + o);
-  l.checkpoint_r = hn::Load(df, s.checkpoint_r + o);
-  l.checkpoint_i = hn::Load(df, s.checkpoint_i + o);
-  l.count = hn::Load(di, s.count + o);
-  l.checkpoint_at = hn::Load(di, s.checkpoint_at + o);
-  l.running = hn::RebindMask(df, hn::MaskFromVec(hn::Load(di, s.running + o)));
-  return l;
-}
+// The vector body on vectors of D: full vectors (DF), or narrow ones (DN) for the last few lanes
+// of a dry feed.
+template <class D>
+struct LaneRuns {
+  using DF = D;
+  using DI = hn::RebindToSigned<D>;
+  using VF = hn::Vec<DF>;
+  using VI = hn::Vec<DI>;
+  using MF = hn::Mask<DF>;
+  static constexpr int kLanes = static_cast<int>(hn::MaxLanes(D()));
 
-HWY_INLINE void StoreLanes(const Lanes& l, LaneState& s, int o) {
-  const DF df;
-  const DI di;
-  hn::Store(l.zr, df, s.zr + o);
-  hn::Store(l.zi, df, s.zi + o);
-  hn::Store(l.checkpoint_r, df, s.checkpoint_r + o);
-  hn::Store(l.checkpoint_i, df, s.checkpoint_i + o);
-  hn::Store(l.count, di, s.count + o);
-  hn::Store(l.checkpoint_at, di, s.checkpoint_at + o);
-  hn::Store(hn::VecFromMask(di, hn::RebindMask(di, l.running)), di, s.running + o);
-}
+  // One vector's lanes, held in registers for a run.
+  struct Lanes {
+    // Written out, so that it is compiled for this target like the code around it: an implicit
+    // constructor is not, and some compilers then refuse to inline the vectors' own (arm64 GCC).
+    HWY_ATTR Lanes() {}
+    VF zr, zi, cr, ci, checkpoint_r, checkpoint_i;
+    VI count, checkpoint_at;
+    MF running;
+  };
 
-// Adds one to the count of every lane in `m`. The one place where targets differ: a target with
-// mask registers adds under the mask; elsewhere a mask is a vector of all-ones lanes (-1), which
-// is subtracted. Both give the same counts; each is one instruction on its own targets.
-HWY_INLINE VI CountIf(hn::Mask<DI> m, VI count) {
-  const DI di;
-#if HWY_TARGET <= HWY_AVX3 && HWY_ARCH_X86
-  return hn::IfThenElse(m, hn::Add(count, hn::Set(di, 1)), count);
-#else
-  return hn::Sub(count, hn::VecFromMask(di, m));
-#endif
-}
-
-// One iteration of one vector, in EscapeCount's order. z is updated whether or not a lane is
-// still running; only the count stops.
-HWY_INLINE void Step(Lanes& l) {
-  const DF df;
-  const DI di;
-  const VF zr2 = hn::Mul(l.zr, l.zr);
-  const VF zi2 = hn::Mul(l.zi, l.zi);
-  // !(zr2 + zi2 >= 4): true for NaN, exactly as the plain test lets NaN through.
-  l.running = hn::AndNot(hn::Ge(hn::Add(zr2, zi2), hn::Set(df, 4.0)), l.running);
-  l.count = CountIf(hn::RebindMask(di, l.running), l.count);
-  const VF t = hn::Add(hn::Sub(zr2, zi2), l.cr);
-  l.zi = hn::Add(l.ci, hn::Mul(hn::Mul(hn::Set(df, 2.0), l.zr), l.zi));
-  l.zr = t;
-}
-
-template <int V>
-HWY_INLINE void PlainBlock(Lanes (&lanes)[V]) {
-  HWY_UNROLL(8)
-  for (int i = 0; i < kBlock; ++i) {
-    HWY_UNROLL(4)
-    for (int v = 0; v < V; ++v) Step(lanes[v]);
+  static HWY_INLINE Lanes LoadLanes(const LaneState& s, int o) {
+    const DF df;
+    const DI di;
+    Lanes l;
+    l.zr = hn::Load(df, s.zr + o);
+    l.zi = hn::Load(df, s.zi + o);
+    l.cr = hn::Load(df, s.cr + o);
+    l.ci = hn::Load(df, s.ci + o);
+    l.checkpoint_r = hn::Load(df, s.checkpoint_r + o);
+    l.checkpoint_i = hn::Load(df, s.checkpoint_i + o);
+    l.count = hn::Load(di, s.count + o);
+    l.checkpoint_at = hn::Load(di, s.checkpoint_at + o);
+    l.running = hn::RebindMask(df, hn::MaskFromVec(hn::Load(di, s.running + o)));
+    return l;
   }
-}
 
-// Notes the block's last state as the window's closest return to the checkpoint if it is, in
-// the lane state (kept out of the registers of blocks that do not track). When the window
-// closes (`due`) with no proposal, the next one starts afresh; a proposal is read and cleared
-// by the scheduler.
-HWY_INLINE void TrackClosestReturn(const Lanes& l, hn::Mask<DI> due, const LaneLimits& limits,
-                                   LaneState& s, int o) {
-  const DF df;
-  const DI di;
-  VF closest = hn::Load(df, s.closest + o);
-  const VF distance =
-      hn::Max(hn::Abs(hn::Sub(l.zr, l.checkpoint_r)), hn::Abs(hn::Sub(l.zi, l.checkpoint_i)));
-  const MF closer = hn::Lt(distance, closest);
-  closest = hn::IfThenElse(closer, distance, closest);
-  const VI closest_at = hn::Load(di, s.closest_at + o);
-  hn::Store(hn::IfThenElse(hn::RebindMask(di, closer), l.count, closest_at), di, s.closest_at + o);
-  const auto past_first = hn::Gt(l.count, hn::Set(di, limits.propose_from));
-  const MF keep =
-      hn::And(hn::Lt(closest, hn::Set(df, kProposeBelow)), hn::RebindMask(df, past_first));
-  closest = hn::IfThenElse(hn::AndNot(keep, hn::RebindMask(df, due)), hn::Set(df, kFar), closest);
-  hn::Store(closest, df, s.closest + o);
-}
+  static HWY_INLINE void StoreLanes(const Lanes& l, LaneState& s, int o) {
+    const DF df;
+    const DI di;
+    hn::Store(l.zr, df, s.zr + o);
+    hn::Store(l.zi, df, s.zi + o);
+    hn::Store(l.checkpoint_r, df, s.checkpoint_r + o);
+    hn::Store(l.checkpoint_i, df, s.checkpoint_i + o);
+    hn::Store(l.count, di, s.count + o);
+    hn::Store(l.checkpoint_at, di, s.checkpoint_at + o);
+    hn::Store(hn::VecFromMask(di, hn::RebindMask(di, l.running)), di, s.running + o);
+  }
 
-// A block that compares states with the checkpoints. Any equality within the block counts if
-// the lane is still running at its end: then it was running at every step of the block.
-template <bool kTrack, int V>
-HWY_INLINE void CheckedBlock(Lanes (&lanes)[V], const LaneLimits& limits, LaneState& s) {
-  const DF df;
-  const DI di;
-  MF same[V];
-  HWY_UNROLL(4)
-  for (int v = 0; v < V; ++v) same[v] = hn::FirstN(df, 0);
-  HWY_UNROLL(8)
-  for (int i = 0; i < kBlock; ++i) {
+  // Adds one to the count of every lane in `m`. The one place where targets differ: a target with
+  // mask registers adds under the mask; elsewhere a mask is a vector of all-ones lanes (-1), which
+  // is subtracted. Both give the same counts; each is one instruction on its own targets.
+  static HWY_INLINE VI CountIf(hn::Mask<DI> m, VI count) {
+    const DI di;
+#if HWY_TARGET <= HWY_AVX3 && HWY_ARCH_X86
+    return hn::IfThenElse(m, hn::Add(count, hn::Set(di, 1)), count);
+#else
+    return hn::Sub(count, hn::VecFromMask(di, m));
+#endif
+  }
+
+  // One iteration of one vector, in EscapeCount's order. z is updated whether or not a lane is
+  // still running; only the count stops.
+  static HWY_INLINE void Step(Lanes& l) {
+    const DF df;
+    const DI di;
+    const VF zr2 = hn::Mul(l.zr, l.zr);
+    const VF zi2 = hn::Mul(l.zi, l.zi);
+    // !(zr2 + zi2 >= 4): true for NaN, exactly as the plain test lets NaN through.
+    l.running = hn::AndNot(hn::Ge(hn::Add(zr2, zi2), hn::Set(df, 4.0)), l.running);
+    l.count = CountIf(hn::RebindMask(di, l.running), l.count);
+    const VF t = hn::Add(hn::Sub(zr2, zi2), l.cr);
+    l.zi = hn::Add(l.ci, hn::Mul(hn::Mul(hn::Set(df, 2.0), l.zr), l.zi));
+    l.zr = t;
+  }
+
+  template <int V>
+  static HWY_INLINE void PlainBlock(Lanes (&lanes)[V]) {
+    HWY_UNROLL(8)
+    for (int i = 0; i < kBlock; ++i) {
+      HWY_UNROLL(4)
+      for (int v = 0; v < V; ++v) Step(lanes[v]);
+    }
+  }
+
+  // Notes the block's last state as the window's closest return to the checkpoint if it is, in
+  // the lane state (kept out of the registers of blocks that do not track). When the window
+  // closes (`due`) with no proposal, the next one starts afresh; a proposal is read and cleared
+  // by the scheduler.
+  static HWY_INLINE void TrackClosestReturn(const Lanes& l, hn::Mask<DI> due,
+                                            const LaneLimits& limits, LaneState& s, int o) {
+    const DF df;
+    const DI di;
+    VF closest = hn::Load(df, s.closest + o);
+    const VF distance =
+        hn::Max(hn::Abs(hn::Sub(l.zr, l.checkpoint_r)), hn::Abs(hn::Sub(l.zi, l.checkpoint_i)));
+    const MF closer = hn::Lt(distance, closest);
+    closest = hn::IfThenElse(closer, distance, closest);
+    const VI closest_at = hn::Load(di, s.closest_at + o);
+    hn::Store(hn::IfThenElse(hn::RebindMask(di, closer), l.count, closest_at), di,
+              s.closest_at + o);
+    const auto past_first = hn::Gt(l.count, hn::Set(di, limits.propose_from));
+    const MF keep =
+        hn::And(hn::Lt(closest, hn::Set(df, kProposeBelow)), hn::RebindMask(df, past_first));
+    closest = hn::IfThenElse(hn::AndNot(keep, hn::RebindMask(df, due)), hn::Set(df, kFar), closest);
+    hn::Store(closest, df, s.closest + o);
+  }
+
+  // A block that compares states with the checkpoints. Any equality within the block counts if
+  // the lane is still running at its end: then it was running at every step of the block.
+  template <bool kTrack, int V>
+  static HWY_INLINE void CheckedBlock(Lanes (&lanes)[V], const LaneLimits& limits, LaneState& s) {
+    const DF df;
+    const DI di;
+    MF same[V];
+    HWY_UNROLL(4)
+    for (int v = 0; v < V; ++v) same[v] = hn::FirstN(df, 0);
+    HWY_UNROLL(8)
+    for (int i = 0; i < kBlock; ++i) {
+      HWY_UNROLL(4)
+      for (int v = 0; v < V; ++v) {
+        Lanes& l = lanes[v];
+        Step(l);
+        if (i % kCycleCompareEvery != kCycleCompareEvery - 1) continue;
+        same[v] =
+            hn::Or(same[v], hn::And(hn::Eq(l.zr, l.checkpoint_r), hn::Eq(l.zi, l.checkpoint_i)));
+      }
+    }
+    const VI cap = hn::Set(di, limits.cap);
     HWY_UNROLL(4)
     for (int v = 0; v < V; ++v) {
       Lanes& l = lanes[v];
-      Step(l);
-      if (i % kCycleCompareEvery != kCycleCompareEvery - 1) continue;
-      same[v] =
-          hn::Or(same[v], hn::And(hn::Eq(l.zr, l.checkpoint_r), hn::Eq(l.zi, l.checkpoint_i)));
+      l.count = hn::IfThenElse(hn::RebindMask(di, hn::And(same[v], l.running)), cap, l.count);
+      const auto due = hn::And(hn::RebindMask(di, l.running),
+                               hn::Gt(l.count, hn::Sub(l.checkpoint_at, hn::Set(di, 1))));
+      if (kTrack) TrackClosestReturn(l, due, limits, s, v * kLanes);
+      l.checkpoint_r = hn::IfThenElse(hn::RebindMask(df, due), l.zr, l.checkpoint_r);
+      l.checkpoint_i = hn::IfThenElse(hn::RebindMask(df, due), l.zi, l.checkpoint_i);
+      l.checkpoint_at =
+          hn::IfThenElse(due, hn::Add(l.checkpoint_at, l.checkpoint_at), l.checkpoint_at);
     }
   }
-  const VI cap = hn::Set(di, limits.cap);
-  HWY_UNROLL(4)
-  for (int v = 0; v < V; ++v) {
-    Lanes& l = lanes[v];
-    l.count = hn::IfThenElse(hn::RebindMask(di, hn::And(same[v], l.running)), cap, l.count);
-    const auto due = hn::And(hn::RebindMask(di, l.running),
-                             hn::Gt(l.count, hn::Sub(l.checkpoint_at, hn::Set(di, 1))));
-    if (kTrack) TrackClosestReturn(l, due, limits, s, v * kLanes);
-    l.checkpoint_r = hn::IfThenElse(hn::RebindMask(df, due), l.zr, l.checkpoint_r);
-    l.checkpoint_i = hn::IfThenElse(hn::RebindMask(df, due), l.zi, l.checkpoint_i);
-    l.checkpoint_at =
-        hn::IfThenElse(due, hn::Add(l.checkpoint_at, l.checkpoint_at), l.checkpoint_at);
-  }
-}
 
-// Whether some running lane has iterated `from` times.
-template <int V>
-HWY_INLINE bool SomeLaneFrom(const Lanes (&lanes)[V], std::int64_t from) {
-  const DI di;
-  const VI below_check = hn::Set(di, from - 1);
-  auto due = hn::FirstN(di, 0);
-  HWY_UNROLL(4)
-  for (int v = 0; v < V; ++v) {
-    due = hn::Or(
-        due, hn::And(hn::RebindMask(di, lanes[v].running), hn::Gt(lanes[v].count, below_check)));
-  }
-  return !hn::AllFalse(di, due);
-}
-
-HWY_INLINE std::uint64_t MaskBits(MF m) {
-  std::uint8_t bits[8] = {};
-  hn::StoreMaskBits(DF(), m, bits);
-  return bits[0];
-}
-
-// The finished lanes (escaped, or at the cap) among the `held` ones, and the running ones that
-// propose a return: at each quarter of a window and as it closes, once past propose_from
-// (which is past the first window, whose checkpoint z = 0 is rarely on the orbit's way back),
-// a close return so far.
-template <bool kTrack, int V>
-HWY_INLINE void FinishedLanes(const Lanes (&lanes)[V], const MF (&held)[V],
-                              const LaneLimits& limits, const LaneState& s, RunResult& result) {
-  const DF df;
-  const DI di;
-  const VI below_cap = hn::Set(di, limits.cap - 1);
-  const VI propose_from = hn::Set(di, limits.propose_from);
-  const VF near = hn::Set(df, kProposeBelow);
-  HWY_UNROLL(4)
-  for (int v = 0; v < V; ++v) {
-    const Lanes& l = lanes[v];
-    const MF capped = hn::RebindMask(df, hn::Gt(l.count, below_cap));
-    const MF done = hn::And(held[v], hn::Or(hn::Not(l.running), capped));
-    result.finished |= MaskBits(done) << (v * kLanes);
-    if (!kTrack) continue;
-    // Each quarter of the window between checkpoints (which spans checkpoint_at / 2 counts).
-    const VI quarter_mask = hn::Sub(hn::ShiftRight<3>(l.checkpoint_at), hn::Set(di, 1));
-    const auto moment = hn::And(hn::Eq(hn::And(l.count, quarter_mask), hn::Zero(di)),
-                                hn::Gt(l.count, propose_from));
-    const MF proposes = hn::AndNot(
-        done, hn::And(hn::And(held[v], hn::Lt(hn::Load(df, s.closest + v * kLanes), near)),
-                      hn::RebindMask(df, moment)));
-    result.proposed |= MaskBits(proposes) << (v * kLanes);
-  }
-}
-
-template <int V>
-RunResult RunVectors(LaneState& s, const LaneLimits& limits, int live) {
-  const DF df;
-  Lanes lanes[V];
-  MF held[V];  // the lanes below `live`
-  HWY_UNROLL(4)
-  for (int v = 0; v < V; ++v) {
-    lanes[v] = LoadLanes(s, v * kLanes);
-    const int in_vector = live - v * kLanes;
-    held[v] = hn::FirstN(df, in_vector < 0 ? 0 : static_cast<std::size_t>(in_vector));
-  }
-  RunResult result;
-  // A proposal waits a few blocks for others, so that proposals do not end a run each.
-  std::int64_t proposals_due = kMaxBlocksPerRun;
-  while (result.finished == 0 && result.blocks < proposals_due) {
-    // Closest returns are tracked once some lane may propose: a proposal then holds the
-    // closest return since the tracking began, or in the window that closed last.
-    const bool track = SomeLaneFrom(lanes, limits.propose_from);
-    if (track) {
-      CheckedBlock<true>(lanes, limits, s);
-    } else if (SomeLaneFrom(lanes, limits.cycle_check_from)) {
-      CheckedBlock<false>(lanes, limits, s);
-    } else {
-      PlainBlock(lanes);
+  // Whether some running lane has iterated `from` times.
+  template <int V>
+  static HWY_INLINE bool SomeLaneFrom(const Lanes (&lanes)[V], std::int64_t from) {
+    const DI di;
+    const VI below_check = hn::Set(di, from - 1);
+    auto due = hn::FirstN(di, 0);
+    HWY_UNROLL(4)
+    for (int v = 0; v < V; ++v) {
+      due = hn::Or(
+          due, hn::And(hn::RebindMask(di, lanes[v].running), hn::Gt(lanes[v].count, below_check)));
     }
-    ++result.blocks;
-    if (track) {
-      FinishedLanes<true>(lanes, held, limits, s, result);
-    } else {
-      FinishedLanes<false>(lanes, held, limits, s, result);
-    }
-    if (result.proposed != 0 && proposals_due == kMaxBlocksPerRun) {
-      proposals_due = std::min(kMaxBlocksPerRun, result.blocks + kProposalWait);
+    return !hn::AllFalse(di, due);
+  }
+
+  static HWY_INLINE std::uint64_t MaskBits(MF m) {
+    std::uint8_t bits[8] = {};
+    hn::StoreMaskBits(DF(), m, bits);
+    return bits[0];
+  }
+
+  // The finished lanes (escaped, or at the cap) among the `held` ones, and the running ones that
+  // propose a return: at each quarter of a window and as it closes, once past propose_from
+  // (which is past the first window, whose checkpoint z = 0 is rarely on the orbit's way back),
+  // a close return so far.
+  template <bool kTrack, int V>
+  static HWY_INLINE void FinishedLanes(const Lanes (&lanes)[V], const MF (&held)[V],
+                                       const LaneLimits& limits, const LaneState& s,
+                                       RunResult& result) {
+    const DF df;
+    const DI di;
+    const VI below_cap = hn::Set(di, limits.cap - 1);
+    const VI propose_from = hn::Set(di, limits.propose_from);
+    const VF near = hn::Set(df, kProposeBelow);
+    HWY_UNROLL(4)
+    for (int v = 0; v < V; ++v) {
+      const Lanes& l = lanes[v];
+      const MF capped = hn::RebindMask(df, hn::Gt(l.count, below_cap));
+      const MF done = hn::And(held[v], hn::Or(hn::Not(l.running), capped));
+      result.finished |= MaskBits(done) << (v * kLanes);
+      if (!kTrack) continue;
+      // Each quarter of the window between checkpoints (which spans checkpoint_at / 2 counts).
+      const VI quarter_mask = hn::Sub(hn::ShiftRight<3>(l.checkpoint_at), hn::Set(di, 1));
+      const auto moment = hn::And(hn::Eq(hn::And(l.count, quarter_mask), hn::Zero(di)),
+                                  hn::Gt(l.count, propose_from));
+      const MF proposes = hn::AndNot(
+          done, hn::And(hn::And(held[v], hn::Lt(hn::Load(df, s.closest + v * kLanes), near)),
+                        hn::RebindMask(df, moment)));
+      result.proposed |= MaskBits(proposes) << (v * kLanes);
     }
   }
-  HWY_UNROLL(4)
-  for (int v = 0; v < V; ++v) StoreLanes(lanes[v], s, v * kLanes);
-  return result;
-}
 
-// Iterates the first `live` lanes on as few vectors as hold them.
-inline RunResult Run(LaneState& s, const LaneLimits& limits, int live) {
-  switch ((live + kLanes - 1) / kLanes) {
+  template <int V>
+  static RunResult RunVectors(LaneState& s, const LaneLimits& limits, int live) {
+    const DF df;
+    Lanes lanes[V];
+    MF held[V];  // the lanes below `live`
+    HWY_UNROLL(4)
+    for (int v = 0; v < V; ++v) {
+      lanes[v] = LoadLanes(s, v * kLanes);
+      const int in_vector = live - v * kLanes;
+      held[v] = hn::FirstN(df, in_vector < 0 ? 0 : static_cast<std::size_t>(in_vector));
+    }
+    RunResult result;
+    // A proposal waits a few blocks for others, so that proposals do not end a run each.
+    std::int64_t proposals_due = kMaxBlocksPerRun;
+    while (result.finished == 0 && result.blocks < proposals_due) {
+      // Closest returns are tracked once some lane may propose: a proposal then holds the
+      // closest return since the tracking began, or in the window that closed last.
+      const bool track = SomeLaneFrom(lanes, limits.propose_from);
+      if (track) {
+        CheckedBlock<true>(lanes, limits, s);
+      } else if (SomeLaneFrom(lanes, limits.cycle_check_from)) {
+        CheckedBlock<false>(lanes, limits, s);
+      } else {
+        PlainBlock(lanes);
+      }
+      ++result.blocks;
+      if (track) {
+        FinishedLanes<true>(lanes, held, limits, s, result);
+      } else {
+        FinishedLanes<false>(lanes, held, limits, s, result);
+      }
+      if (result.proposed != 0 && proposals_due == kMaxBlocksPerRun) {
+        proposals_due = std::min(kMaxBlocksPerRun, result.blocks + kProposalWait);
+      }
+    }
+    HWY_UNROLL(4)
+    for (int v = 0; v < V; ++v) StoreLanes(lanes[v], s, v * kLanes);
+    return result;
+  }
+};
+
+// Iterates the first `live` lanes of vectors of D on as few vectors as hold them.
+template <class D>
+RunResult RunOn(LaneState& s, const LaneLimits& limits, int live) {
+  constexpr int kLanesOfD = static_cast<int>(hn::MaxLanes(D()));
+  switch ((live + kLanesOfD - 1) / kLanesOfD) {
     case 1:
-      return RunVectors<1>(s, limits, live);
+      return LaneRuns<D>::template RunVectors<1>(s, limits, live);
     case 2:
-      return RunVectors<2>(s, limits, live);
+      return LaneRuns<D>::template RunVectors<2>(s, limits, live);
     case 3:
-      return RunVectors<3>(s, limits, live);
+      return LaneRuns<D>::template RunVectors<3>(s, limits, live);
     default:
-      return RunVectors<4>(s, limits, live);
+      return LaneRuns<D>::template RunVectors<4>(s, limits, live);
   }
+}
+
+// Iterates the first `live` lanes: on narrow vectors once the feed is dry and two of them hold
+// the lanes left.
+inline RunResult Run(LaneState& s, const LaneLimits& limits, int live, bool dry) {
+  if (kNarrowLanes < kLanes && dry && live <= kNarrowLanes * 2) {
+    return RunOn<DN>(s, limits, live);
+  }
+  return RunOn<DF>(s, limits, live);
 }
 
 }  // namespace HWY_NAMESPACE

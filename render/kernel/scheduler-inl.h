@@ -90,6 +90,9 @@ class PointQueue {
  public:
   explicit PointQueue(const PointFeed& feed) : feed_(feed) {}
 
+  // Whether the feed has no more points.
+  bool Dry() const { return dry_ && chunk_ == nullptr; }
+
   // Starts the next point in `lane`; false once the feed is dry.
   bool StartNext(LaneState& s, int lane) {
     if (chunk_ == nullptr && !dry_) {
@@ -137,7 +140,7 @@ inline void ComputeFed(const PointFeed& feed, KernelWork& work) {
   while (live < kSlots && queue.StartNext(s, live)) ++live;
   for (int lane = live; lane < kSlots; ++lane) ClearLane(s, lane);
   while (live > 0 && !feed.abandoned(feed.context)) {
-    const RunResult run = Run(s, feed.limits, live);
+    const RunResult run = Run(s, feed.limits, live, queue.Dry());
     // Added before any chunk is reported finished, so whoever waits for the chunk sees them.
     work.executed +=
         static_cast<std::uint64_t>(run.blocks) * static_cast<std::uint64_t>(live) * kBlock;
@@ -166,11 +169,12 @@ inline std::uint64_t RunGroup(const RowTask& task, std::int64_t first, int held)
     c_real = tail_real;
     c_imag = tail_imag;
   }
-  Lanes lanes[kGroupVectors];
+  using Full = LaneRuns<DF>;
+  Full::Lanes lanes[kGroupVectors];
   HWY_UNROLL(4)
   for (int v = 0; v < kGroupVectors; ++v) {
     const int in_vector = held - v * kLanes;
-    Lanes& l = lanes[v];
+    Full::Lanes& l = lanes[v];
     l.zr = l.zi = l.checkpoint_r = l.checkpoint_i = hn::Zero(df);
     l.cr = hn::LoadU(df, c_real + v * kLanes);
     l.ci = hn::LoadU(df, c_imag + v * kLanes);
@@ -183,7 +187,7 @@ inline std::uint64_t RunGroup(const RowTask& task, std::int64_t first, int held)
     auto any = hn::FirstN(df, 0);
     HWY_UNROLL(4)
     for (int v = 0; v < kGroupVectors; ++v) {
-      Step(lanes[v]);
+      Full::Step(lanes[v]);
       any = hn::Or(any, lanes[v].running);
     }
     ++steps;
