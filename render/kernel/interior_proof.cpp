@@ -1,6 +1,5 @@
 #include "render/kernel/interior_proof.h"
 
-#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -96,13 +95,11 @@ ProofAttempt TryProof(const ProofCandidate& candidate, const ProofRadii& radii) 
 ProofOutcome ProveInterior(const ProofCandidate& candidate, std::int64_t step_budget) {
   ProofOutcome outcome;
   if (candidate.period < 1 || step_budget <= 0) return outcome;
-  // No attempt runs longer than the whole budget, so that none holds its worker for long.
-  ProofCandidate next = candidate;
-  next.period = std::min(candidate.period, step_budget);
-  const ProofAttempt first = TryProof(next, FirstRadii(candidate.distance));
+  const ProofAttempt first = TryProof(candidate, FirstRadii(candidate.distance));
   outcome.steps = first.steps;
   outcome.proven = first.proven;
   if (first.proven || first.closest_radius == 0 || outcome.steps >= step_budget) return outcome;
+  ProofCandidate next = candidate;
   next.z_real = first.end_real;
   next.z_imag = first.end_imag;
   const ProofAttempt second = TryProof(next, CloserRadii(first.closest_radius));

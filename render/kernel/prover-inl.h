@@ -13,7 +13,6 @@
 
 #include <hwy/highway.h>
 
-#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -52,8 +51,6 @@ struct ProofSlot {
 
 inline void StartProof(ProofSlot& slot, const ProofCandidate& candidate, std::int64_t budget) {
   slot.candidate = candidate;
-  // No attempt runs longer than the whole budget (as in ProveInterior).
-  slot.candidate.period = std::min(candidate.period, budget);
   slot.c_constant = DiskConstantOfC(std::fabs(candidate.c_real) + std::fabs(candidate.c_imag));
   slot.budget = budget;
   slot.outcome = {};
