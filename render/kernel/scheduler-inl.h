@@ -11,7 +11,9 @@
 
 #include <hwy/highway.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 
 #include "render/kernel/chunks.h"
 #include "render/kernel/lanes-inl.h"
@@ -54,21 +56,25 @@ inline void ClearLane(LaneState& s, int lane) {
   s.chunk[lane] = nullptr;
 }
 
+inline void SwapLanes(LaneState& s, int a, int b) {
+  std::swap(s.zr[a], s.zr[b]);
+  std::swap(s.zi[a], s.zi[b]);
+  std::swap(s.cr[a], s.cr[b]);
+  std::swap(s.ci[a], s.ci[b]);
+  std::swap(s.checkpoint_r[a], s.checkpoint_r[b]);
+  std::swap(s.checkpoint_i[a], s.checkpoint_i[b]);
+  std::swap(s.count[a], s.count[b]);
+  std::swap(s.checkpoint_at[a], s.checkpoint_at[b]);
+  std::swap(s.running[a], s.running[b]);
+  std::swap(s.closest[a], s.closest[b]);
+  std::swap(s.closest_at[a], s.closest_at[b]);
+  std::swap(s.proof_steps[a], s.proof_steps[b]);
+  std::swap(s.point[a], s.point[b]);
+  std::swap(s.chunk[a], s.chunk[b]);
+}
+
 inline void MoveLane(LaneState& s, int to, int from) {
-  s.zr[to] = s.zr[from];
-  s.zi[to] = s.zi[from];
-  s.cr[to] = s.cr[from];
-  s.ci[to] = s.ci[from];
-  s.checkpoint_r[to] = s.checkpoint_r[from];
-  s.checkpoint_i[to] = s.checkpoint_i[from];
-  s.count[to] = s.count[from];
-  s.checkpoint_at[to] = s.checkpoint_at[from];
-  s.running[to] = s.running[from];
-  s.closest[to] = s.closest[from];
-  s.closest_at[to] = s.closest_at[from];
-  s.proof_steps[to] = s.proof_steps[from];
-  s.point[to] = s.point[from];
-  s.chunk[to] = s.chunk[from];
+  SwapLanes(s, to, from);
   ClearLane(s, from);
 }
 
@@ -83,6 +89,28 @@ inline int Compact(LaneState& s, int live) {
     MoveLane(s, front, back);
   }
   return front;
+}
+
+// Orbits that have run this long lead: one that runs much longer still would hold up the end
+// of the drawing if it ran at the pace of every other lane.
+constexpr std::int64_t kLeadFrom = std::int64_t{1} << 16;
+
+// Moves the running lanes with the highest counts from kLeadFrom up into the first vector;
+// returns whether it holds one. Only where more than one vector runs: one alone runs at the
+// leaders' pace anyway.
+inline bool Lead(LaneState& s, int live) {
+  if (live <= kLanes) return false;
+  int lowest = 0;  // the first vector's lane with the lowest count
+  for (int lane = 1; lane < kLanes; ++lane)
+    lowest = s.count[lane] < s.count[lowest] ? lane : lowest;
+  for (int lane = kLanes; lane < live; ++lane) {
+    if (s.count[lane] < kLeadFrom || s.count[lane] <= s.count[lowest]) continue;
+    SwapLanes(s, lane, lowest);
+    for (int l = 0; l < kLanes; ++l) lowest = s.count[l] < s.count[lowest] ? l : lowest;
+  }
+  std::int64_t highest = 0;
+  for (int lane = 0; lane < kLanes; ++lane) highest = std::max(highest, s.count[lane]);
+  return highest >= kLeadFrom;
 }
 
 // Takes the points of the feed one at a time, chunk after chunk.
@@ -140,10 +168,9 @@ inline void ComputeFed(const PointFeed& feed, KernelWork& work) {
   while (live < kSlots && queue.StartNext(s, live)) ++live;
   for (int lane = live; lane < kSlots; ++lane) ClearLane(s, lane);
   while (live > 0 && !feed.abandoned(feed.context)) {
-    const RunResult run = Run(s, feed.limits, live, queue.Dry());
+    const RunResult run = Run(s, feed.limits, live, queue.Dry(), Lead(s, live));
     // Added before any chunk is reported finished, so whoever waits for the chunk sees them.
-    work.executed +=
-        static_cast<std::uint64_t>(run.blocks) * static_cast<std::uint64_t>(live) * kBlock;
+    work.executed += run.lane_steps;
     prover.Propose(s, run.proposed);
     const std::uint64_t proven = prover.Advance(s, live, feed.limits, work);
     live = Retire(s, run.finished | proven, queue, feed, live);
