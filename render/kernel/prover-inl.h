@@ -123,8 +123,9 @@ inline unsigned LaneRadii(const ProverLanes& p, int lane, ProofRadii& first, Pro
 }
 
 // Steps every lane until some busy lane's attempt ends (its steps reach its period, or no
-// radius is carried) or its orbit comes back within its largest radius; returns those lanes.
-HWY_ATTR inline std::uint64_t StepProverLanes(ProverLanes& p) {
+// radius is carried) or its orbit comes back within its largest radius, or `steps_left` runs
+// out (an attempt may run for millions of steps); returns those lanes.
+HWY_ATTR inline std::uint64_t StepProverLanes(ProverLanes& p, std::int64_t& steps_left) {
   const DP dp;
   const DPI dpi;
   VP zr = hn::Load(dp, p.zr), zi = hn::Load(dp, p.zi), top = hn::Load(dp, p.top);
@@ -171,7 +172,7 @@ HWY_ATTR inline std::uint64_t StepProverLanes(ProverLanes& p) {
     const VP away = hn::Max(hn::Abs(hn::Sub(zr, start_r)), hn::Abs(hn::Sub(zi, start_i)));
     const auto ended = hn::Or(hn::RebindMask(dp, hn::Eq(steps, period)), hn::Eq(top, hn::Zero(dp)));
     events = hn::And(busy, hn::Or(ended, hn::Lt(away, top)));
-  } while (hn::AllFalse(dp, events));
+  } while (--steps_left > 0 && hn::AllFalse(dp, events));
   hn::Store(zr, dp, p.zr);
   hn::Store(zi, dp, p.zi);
   hn::Store(top, dp, p.top);
@@ -225,7 +226,8 @@ inline void ProveSlots(ProofSlot* slots, int count) {
   };
   for (int lane = 0; lane < kProverLanes; ++lane) take(lane);
   while (busy > 0) {
-    for (std::uint64_t events = StepProverLanes(p); events != 0; events &= events - 1) {
+    std::int64_t steps_left = std::numeric_limits<std::int64_t>::max();
+    for (std::uint64_t events = StepProverLanes(p, steps_left); events != 0; events &= events - 1) {
       const int lane = __builtin_ctzll(events);
       if (!HandleEvent(p, lane, slots[p.slot[lane]])) continue;
       --busy;

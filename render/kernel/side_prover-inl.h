@@ -30,8 +30,9 @@ constexpr std::int64_t kProofShareInverse = 64;
 // Proposals in flight at most; later ones are dropped until some proof ends.
 constexpr int kProposalsInFlight = 4 * kProverLanes < 16 ? 16 : 4 * kProverLanes;
 // Prover steps between two looks at the feed, about as long as one of the lanes' runs: an
-// attempt may run for many steps, and a worker must notice soon that its view was abandoned.
-constexpr int kMaxProverSteps = 1 << 12;
+// attempt may run for millions of steps, and a worker must notice soon that its view was
+// abandoned.
+constexpr std::int64_t kMaxProverSteps = 1 << 12;
 
 class SideProver {
  public:
@@ -57,15 +58,16 @@ class SideProver {
   }
 
   // Steps the prover while its lanes are mostly busy, or while every live lane waits on a
-  // proof, kMaxProverSteps times at most. Returns the lanes whose points it proved: their count
+  // proof, kMaxProverSteps steps at most. Returns the lanes whose points it proved: their count
   // is now the cap.
   std::uint64_t Advance(LaneState& s, int live, const LaneLimits& limits, KernelWork& work) {
     std::uint64_t proven = 0;
     Fill();
-    for (int step = 0; step < kMaxProverSteps && busy_ > 0 &&
-                       (2 * busy_ >= kProverLanes || busy_ + waiting_count_ >= live);
-         ++step) {
-      for (std::uint64_t events = StepProverLanes(lanes_); events != 0; events &= events - 1) {
+    std::int64_t steps_left = kMaxProverSteps;
+    while (steps_left > 0 && busy_ > 0 &&
+           (2 * busy_ >= kProverLanes || busy_ + waiting_count_ >= live)) {
+      for (std::uint64_t events = StepProverLanes(lanes_, steps_left); events != 0;
+           events &= events - 1) {
         const int lane = __builtin_ctzll(events);
         const int k = lanes_.slot[lane];
         if (!HandleEvent(lanes_, lane, slots_[k])) continue;
