@@ -98,18 +98,25 @@ constexpr std::int64_t kLeadFrom = std::int64_t{1} << 16;
 // cost 15 % of a drawing at dive 8; a leader that starts a few runs late loses nothing.
 constexpr int kRunsPerLead = 16;
 
+// The lane of the first vector with the lowest count.
+inline int LowestInFirstVector(const LaneState& s) {
+  int lowest = 0;
+  for (int lane = 1; lane < kLanes; ++lane) {
+    lowest = s.count[lane] < s.count[lowest] ? lane : lowest;
+  }
+  return lowest;
+}
+
 // Moves the running lanes with the highest counts from kLeadFrom up into the first vector;
 // returns whether it holds one. Only where more than one vector runs: one alone runs at the
 // leaders' pace anyway.
 inline bool Lead(LaneState& s, int live) {
   if (live <= kLanes) return false;
-  int lowest = 0;  // the first vector's lane with the lowest count
-  for (int lane = 1; lane < kLanes; ++lane)
-    lowest = s.count[lane] < s.count[lowest] ? lane : lowest;
+  int lowest = LowestInFirstVector(s);
   for (int lane = kLanes; lane < live; ++lane) {
     if (s.count[lane] < kLeadFrom || s.count[lane] <= s.count[lowest]) continue;
     SwapLanes(s, lane, lowest);
-    for (int l = 0; l < kLanes; ++l) lowest = s.count[l] < s.count[lowest] ? l : lowest;
+    lowest = LowestInFirstVector(s);
   }
   std::int64_t highest = 0;
   for (int lane = 0; lane < kLanes; ++lane) highest = std::max(highest, s.count[lane]);
