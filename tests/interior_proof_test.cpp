@@ -210,7 +210,8 @@ enum class End { kEscaped, kRepeated, kProven, kCapped, kUndecided };
 struct Orbit {
   End end = End::kUndecided;
   std::int64_t count = 0;
-  ProofCandidate proven;  // the candidate that was proven
+  ProofCandidate proven;    // the candidate that was proven
+  std::int64_t budget = 0;  // and the prover's step budget for it
 };
 
 // Follows c from z = 0 as the lanes do: exact repeats of checkpoints taken at counts 64, 128,
@@ -242,7 +243,7 @@ Orbit Follow(Z c, std::int64_t cap, std::int64_t budget, int stride) {
       const ProofCandidate candidate{c.re, c.im, z.re, z.im, closest_at - n / 2, closest};
       const ProofOutcome outcome = ProveInterior(candidate, n / 8 - proof_steps);
       proof_steps += outcome.steps;
-      if (outcome.proven) return {End::kProven, n, candidate};
+      if (outcome.proven) return {End::kProven, n, candidate, n / 8 - proof_steps + outcome.steps};
     }
     checkpoint = z;
     window_end *= 2;
@@ -266,7 +267,7 @@ class ProofChecker {
     sound_.Expect(plain.end != End::kEscaped, [&] {
       return "c " + Text(c) + " proven, escapes at " + std::to_string(plain.count);
     });
-    ExpectRimOrbitsStay(proved.proven);
+    ExpectRimOrbitsStay(proved.proven, proved.budget);
   }
 
   int checked() const { return checked_; }
@@ -274,11 +275,14 @@ class ProofChecker {
 
  private:
   // ProveInterior's attempts replayed, to find the first disk of the one that closed.
-  void ExpectRimOrbitsStay(ProofCandidate candidate) {
+  void ExpectRimOrbitsStay(ProofCandidate candidate, std::int64_t budget) {
+    const std::int64_t candidate_period = candidate.period;
+    candidate.period = std::min(candidate_period, budget);
     ProofAttempt attempt = TryProof(candidate, FirstRadii(candidate.distance));
-    if (!attempt.proven && attempt.closest_radius > 0) {
+    if (!attempt.proven && attempt.closest_radius > 0 && attempt.steps < budget) {
       candidate.z_real = attempt.end_real;
       candidate.z_imag = attempt.end_imag;
+      candidate.period = std::min(candidate_period, budget - attempt.steps);
       attempt = TryProof(candidate, CloserRadii(attempt.closest_radius));
     }
     const Z c{candidate.c_real, candidate.c_imag};

@@ -151,9 +151,9 @@ TEST_P(KernelRowsTest, AddsEveryRowAndPointToTheStats) {
 
 // Deep in the set, interior proofs spare most of the work of finding exact cycles. The counts
 // are the same either way, so only the work shows whether proofs still come early: on every
-// eighth row of dive 20 the kernel ran 0.63-0.64 of the plain checkpoint loop's iterations on
-// every target, 0.72 when proof attempts were cut short at a point's budget, and 0.67 on AVX3
-// when the leading lanes did not propose.
+// eighth row of dive 20 the kernel ran 0.56-0.59 of the plain checkpoint loop's iterations on
+// the x86-64 targets. Attempts that end at the orbit's first return leave unproven the points
+// whose orbit winds slowly round its cycle: 0.68-0.70 (0.63-0.64 when they ended at the second).
 TEST_P(KernelRowsTest, ProofsSpareMostOfTheCycleSearchDeepInTheSet) {
   const EscapeParams params = MakeEscapeParams(Dive(20));
   std::vector<double> ys;
@@ -177,7 +177,7 @@ TEST_P(KernelRowsTest, ProofsSpareMostOfTheCycleSearchDeepInTheSet) {
   }
   const double executed = static_cast<double>(stats.executed_iterations);
   EXPECT_GT(stats.proven_points, points.size() / 8);
-  EXPECT_LT(executed, 0.66 * brent) << "executed " << executed / brent << " of Brent's work";
+  EXPECT_LT(executed, 0.62 * brent) << "executed " << executed / brent << " of Brent's work";
 }
 
 TEST_P(KernelRowsTest, RaisesNoFloatingPointFaultOnViewsTheViewerReaches) {

@@ -1,5 +1,6 @@
 #include "render/kernel/interior_proof.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -68,7 +69,6 @@ ProofAttempt TryProof(const ProofCandidate& candidate, const ProofRadii& radii) 
   ProofAttempt attempt;
   double zr = candidate.z_real;
   double zi = candidate.z_imag;
-  int open_returns = 0;
   while (attempt.steps < candidate.period && alive != 0) {
     const DiskStep step = DiskStepAt(OrbitStep(cr, ci, zr, zi), c_constant);
     for (int j = 0; j < kProofRadii; ++j) {
@@ -83,7 +83,7 @@ ProofAttempt TryProof(const ProofCandidate& candidate, const ProofRadii& radii) 
       attempt.proven = true;
       break;
     }
-    if (back == Return::kOpen && ++open_returns == kOpenReturns) break;
+    if (back == Return::kOpen) alive &= ~GrownRadii(radii, radius, alive);
   }
   attempt.end_real = zr;
   attempt.end_imag = zi;
@@ -95,13 +95,16 @@ ProofAttempt TryProof(const ProofCandidate& candidate, const ProofRadii& radii) 
 ProofOutcome ProveInterior(const ProofCandidate& candidate, std::int64_t step_budget) {
   ProofOutcome outcome;
   if (candidate.period < 1 || step_budget <= 0) return outcome;
-  const ProofAttempt first = TryProof(candidate, FirstRadii(candidate.distance));
+  ProofCandidate capped = candidate;
+  capped.period = std::min(candidate.period, step_budget);
+  const ProofAttempt first = TryProof(capped, FirstRadii(candidate.distance));
   outcome.steps = first.steps;
   outcome.proven = first.proven;
   if (first.proven || first.closest_radius == 0 || outcome.steps >= step_budget) return outcome;
   ProofCandidate next = candidate;
   next.z_real = first.end_real;
   next.z_imag = first.end_imag;
+  next.period = std::min(candidate.period, step_budget - outcome.steps);
   const ProofAttempt second = TryProof(next, CloserRadii(first.closest_radius));
   outcome.steps += second.steps;
   outcome.proven = second.proven;

@@ -81,15 +81,26 @@ inline Return ReturnOf(double z0_real, double z0_imag, double z_real, double z_i
 
 }  // namespace
 
-// An attempt ends after this many returns that do not close: the orbit is not yet close
-// enough to its cycle, and running on for the rest of the candidate's steps rarely helps.
-inline constexpr int kOpenReturns = 2;
+// At a return that does not close, the radii whose disk came back larger than it started. The
+// orbit's contraction over its cycle has not made up for the disk's growth, so they are dropped.
+// The others run on: near a cycle whose multiplier is close to 1, a disk shrinks by little at
+// each turn, and the orbit comes back closest only after it has wound round the cycle point, many
+// turns later. This is how proofs are tried, not part of what makes them hold.
+inline unsigned GrownRadii(const ProofRadii& first, const ProofRadii& last, unsigned alive) {
+  unsigned grown = 0;
+  for (unsigned bits = alive; bits != 0; bits &= bits - 1) {
+    const int j = __builtin_ctz(bits);
+    if (last[j] > first[j]) grown |= 1u << j;
+  }
+  return grown;
+}
 
 // The first radius of `alive` whose last disk, around z, fits inside its first, around z0, or
 // else the one that came closest to fitting; 0 if none is alive.
 double ClosestRadius(double z0_real, double z0_imag, double z_real, double z_imag,
                      const ProofRadii& first, const ProofRadii& last, unsigned alive);
 
+// Runs the candidate's period in steps at most.
 ProofAttempt TryProof(const ProofCandidate& candidate, const ProofRadii& radii);
 
 struct ProofOutcome {
@@ -99,7 +110,7 @@ struct ProofOutcome {
 
 // Tries radii spaced far apart around the candidate's distance and, if some radius came
 // through without meeting the escape test, radii closer together around the best one over the
-// next steps. Starts no attempt once the steps have reached `step_budget`.
+// next steps. No attempt runs past `step_budget` steps in all.
 ProofOutcome ProveInterior(const ProofCandidate& candidate, std::int64_t step_budget);
 
 }  // namespace fractal::kernel_detail

@@ -13,6 +13,7 @@
 
 #include <hwy/highway.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -43,7 +44,6 @@ struct ProofSlot {
   double c_constant = 0;
   std::int64_t budget = 0;
   ProofOutcome outcome;
-  int open_returns = 0;
   bool first_attempt = true;
   bool active = false;
   ProofRadii first;
@@ -55,7 +55,6 @@ inline void StartProof(ProofSlot& slot, const ProofCandidate& candidate, std::in
   slot.budget = budget;
   slot.outcome = {};
   slot.first_attempt = true;
-  slot.open_returns = 0;
   slot.active = candidate.period >= 1 && budget > 0;
   slot.first = FirstRadii(candidate.distance);
 }
@@ -71,6 +70,8 @@ struct ProverLanes {
   alignas(64) double start_i[kProverLanes];
   alignas(64) double c_constant[kProverLanes];
   alignas(64) double top[kProverLanes];  // the largest first radius still carried; 0 if none
+  // The radius that started as `top`, now: the largest carried, as radii keep their order.
+  alignas(64) double lead[kProverLanes];
   alignas(64) double first[kProofRadii][kProverLanes];
   alignas(64) double radius[kProofRadii][kProverLanes];
   alignas(64) std::int64_t steps[kProverLanes];
@@ -84,15 +85,15 @@ inline void StartAttempt(ProverLanes& p, int lane, const ProofSlot& slot) {
   p.zr[lane] = p.start_r[lane] = slot.candidate.z_real;
   p.zi[lane] = p.start_i[lane] = slot.candidate.z_imag;
   p.c_constant[lane] = slot.c_constant;
-  p.top[lane] = 0;
+  p.top[lane] = p.lead[lane] = 0;
   for (int j = 0; j < kProofRadii; ++j) {
     const double r = slot.first[j];
     p.first[j][lane] = r;
     p.radius[j][lane] = r > 0 ? r : kDead;
-    if (r > 0) p.top[lane] = r;  // first radii ascend
+    if (r > 0) p.top[lane] = p.lead[lane] = r;  // first radii ascend
   }
   p.steps[lane] = 0;
-  p.period[lane] = slot.candidate.period;
+  p.period[lane] = std::min(slot.candidate.period, slot.budget - slot.outcome.steps);
 }
 
 // Starts the slot's attempt on the lane; false if no radius is above zero, which ends the
@@ -104,7 +105,7 @@ inline bool BeginAttempt(ProverLanes& p, int lane, const ProofSlot& slot) {
 
 inline void IdleLane(ProverLanes& p, int lane) {
   p.cr[lane] = p.ci[lane] = p.zr[lane] = p.zi[lane] = p.start_r[lane] = p.start_i[lane] = 0;
-  p.c_constant[lane] = p.top[lane] = 0;
+  p.c_constant[lane] = p.top[lane] = p.lead[lane] = 0;
   for (int j = 0; j < kProofRadii; ++j) p.first[j][lane] = p.radius[j][lane] = kDead;
   p.steps[lane] = 0;
   p.period[lane] = -1;
@@ -122,51 +123,84 @@ inline unsigned LaneRadii(const ProverLanes& p, int lane, ProofRadii& first, Pro
   return alive;
 }
 
+// The disk step at each lane's state s = |z|^2, as DiskStepAt takes it.
+struct DiskStepVectors {
+  VP quadratic, linear, constant, limit;
+};
+
+HWY_ATTR HWY_INLINE DiskStepVectors DiskStepsAt(VP s, VP c_constant) {
+  const DP dp;
+  const VP modulus =
+      hn::Add(hn::Mul(hn::Sqrt(s), hn::Set(dp, 1.0 + 0x1p-50)), hn::Set(dp, 0x1p-500));
+  return {hn::Set(dp, disk_factors::kQuadratic),
+          hn::Mul(modulus, hn::Set(dp, disk_factors::kLinear)),
+          hn::Add(hn::Mul(s, hn::Set(dp, disk_factors::kSquare)), c_constant),
+          hn::Mul(hn::Sub(hn::Set(dp, disk_constants::kEscapeLimit), modulus),
+                  hn::Set(dp, disk_factors::kLimitFactor))};
+}
+
+HWY_ATTR HWY_INLINE VP NextRadii(const DiskStepVectors& step, VP r) {
+  return hn::Add(hn::Mul(hn::Add(hn::Mul(step.quadratic, r), step.linear), r), step.constant);
+}
+
+// Whether a radius r, stepped to `next`, fails: its disk reaches the escape test, or it has
+// grown to 1 or more and can never close again.
+HWY_ATTR HWY_INLINE hn::Mask<DP> RadiusFails(const DiskStepVectors& step, VP r, VP next) {
+  const DP dp;
+  return hn::Or(hn::Not(hn::Lt(r, step.limit)), hn::Not(hn::Lt(next, hn::Set(dp, 1.0))));
+}
+
+// Steps the radii, stops carrying those that fail at this step, and finds each lane's top and
+// lead anew.
+HWY_ATTR inline void StepAndDropFailedRadii(const ProverLanes& p, const DiskStepVectors& step,
+                                            VP (&radius)[kProofRadii], VP& top, VP& lead) {
+  const DP dp;
+  const VP dead = hn::Set(dp, kDead);
+  top = lead = hn::Zero(dp);
+  for (int j = 0; j < kProofRadii; ++j) {
+    const VP next = NextRadii(step, radius[j]);
+    radius[j] = hn::IfThenElse(RadiusFails(step, radius[j], next), dead, next);
+    const auto carried = hn::Ne(radius[j], dead);
+    top = hn::IfThenElse(carried, hn::Load(dp, p.first[j]), top);
+    lead = hn::IfThenElse(carried, radius[j], lead);
+  }
+}
+
 // Steps every lane until some busy lane's attempt ends (its steps reach its period, or no
 // radius is carried) or its orbit comes back within its largest radius, or `steps_left` runs
 // out (an attempt may run for millions of steps); returns those lanes.
+//
+// Radii keep their order through the steps (every operation is monotone), and a failing radius
+// makes every larger one fail with it. So only the lead radius, the largest carried, is checked
+// at each step; the others only at a step where some lane's lead fails.
 HWY_ATTR inline std::uint64_t StepProverLanes(ProverLanes& p, std::int64_t& steps_left) {
   const DP dp;
   const DPI dpi;
-  VP zr = hn::Load(dp, p.zr), zi = hn::Load(dp, p.zi), top = hn::Load(dp, p.top);
+  VP zr = hn::Load(dp, p.zr), zi = hn::Load(dp, p.zi);
+  VP top = hn::Load(dp, p.top), lead = hn::Load(dp, p.lead);
   const VP cr = hn::Load(dp, p.cr), ci = hn::Load(dp, p.ci), cc = hn::Load(dp, p.c_constant);
   const VP start_r = hn::Load(dp, p.start_r), start_i = hn::Load(dp, p.start_i);
   const VPI period = hn::Load(dpi, p.period);
   VPI steps = hn::Load(dpi, p.steps);
   VP radius[kProofRadii];
+  HWY_UNROLL(8)
   for (int j = 0; j < kProofRadii; ++j) radius[j] = hn::Load(dp, p.radius[j]);
   const auto busy = hn::RebindMask(dp, hn::Gt(period, hn::Set(dpi, -1)));
-  const VP dead = hn::Set(dp, kDead);
   hn::Mask<DP> events;
   do {
     const VP r2 = hn::Mul(zr, zr);
     const VP i2 = hn::Mul(zi, zi);
-    const VP s = hn::Add(r2, i2);
+    const DiskStepVectors step = DiskStepsAt(hn::Add(r2, i2), cc);
     const VP t = hn::Add(hn::Sub(r2, i2), cr);
     zi = hn::Add(ci, hn::Mul(hn::Mul(hn::Set(dp, 2.0), zr), zi));
     zr = t;
-    // DiskStepAt, lane by lane.
-    const VP modulus =
-        hn::Add(hn::Mul(hn::Sqrt(s), hn::Set(dp, 1.0 + 0x1p-50)), hn::Set(dp, 0x1p-500));
-    const VP quadratic = hn::Set(dp, disk_factors::kQuadratic);
-    const VP linear = hn::Mul(modulus, hn::Set(dp, disk_factors::kLinear));
-    const VP constant = hn::Add(hn::Mul(s, hn::Set(dp, disk_factors::kSquare)), cc);
-    const VP limit = hn::Mul(hn::Sub(hn::Set(dp, disk_constants::kEscapeLimit), modulus),
-                             hn::Set(dp, disk_factors::kLimitFactor));
-    auto died = hn::FirstN(dp, 0);
-    for (int j = 0; j < kProofRadii; ++j) {
-      const VP r = radius[j];
-      const VP next = hn::Add(hn::Mul(hn::Add(hn::Mul(quadratic, r), linear), r), constant);
-      // A radius of 1 or more can never close again; stop carrying it.
-      const auto fails = hn::Or(hn::Not(hn::Lt(r, limit)), hn::Not(hn::Lt(next, hn::Set(dp, 1.0))));
-      radius[j] = hn::IfThenElse(fails, dead, next);
-      died = hn::Or(died, hn::AndNot(hn::Eq(r, dead), fails));
-    }
-    if (!hn::AllFalse(dp, died)) {
-      top = hn::Zero(dp);
-      for (int j = 0; j < kProofRadii; ++j) {
-        top = hn::IfThenElse(hn::Eq(radius[j], dead), top, hn::Load(dp, p.first[j]));
-      }
+    const VP lead_next = NextRadii(step, lead);
+    if (hn::AllFalse(dp, hn::And(busy, RadiusFails(step, lead, lead_next)))) {
+      HWY_UNROLL(8)
+      for (int j = 0; j < kProofRadii; ++j) radius[j] = NextRadii(step, radius[j]);
+      lead = lead_next;
+    } else {
+      StepAndDropFailedRadii(p, step, radius, top, lead);
     }
     steps = hn::Add(steps, hn::Set(dpi, 1));
     const VP away = hn::Max(hn::Abs(hn::Sub(zr, start_r)), hn::Abs(hn::Sub(zi, start_i)));
@@ -176,18 +210,35 @@ HWY_ATTR inline std::uint64_t StepProverLanes(ProverLanes& p, std::int64_t& step
   hn::Store(zr, dp, p.zr);
   hn::Store(zi, dp, p.zi);
   hn::Store(top, dp, p.top);
+  hn::Store(lead, dp, p.lead);
   hn::Store(steps, dpi, p.steps);
+  HWY_UNROLL(8)
   for (int j = 0; j < kProofRadii; ++j) hn::Store(radius[j], dp, p.radius[j]);
   std::uint8_t bits[8] = {};
   hn::StoreMaskBits(dp, events, bits);
   return bits[0];
 }
 
+// Stops carrying the lane's radii that GrownRadii names; returns those left.
+inline unsigned DropGrownRadii(ProverLanes& p, int lane, const ProofRadii& first,
+                               const ProofRadii& last, unsigned alive) {
+  alive &= ~GrownRadii(first, last, alive);
+  p.top[lane] = p.lead[lane] = 0;
+  for (int j = 0; j < kProofRadii; ++j) {
+    if ((alive >> j & 1) == 0) p.radius[j][lane] = kDead;
+    if (alive >> j & 1) {
+      p.top[lane] = first[j];  // first radii ascend
+      p.lead[lane] = last[j];
+    }
+  }
+  return alive;
+}
+
 // After a lane's event: true once its slot's proof is over (the lane is then free).
 inline bool HandleEvent(ProverLanes& p, int lane, ProofSlot& slot) {
   ProofRadii first;
   ProofRadii last;
-  const unsigned alive = LaneRadii(p, lane, first, last);
+  unsigned alive = LaneRadii(p, lane, first, last);
   const Return back =
       ReturnOf(p.start_r[lane], p.start_i[lane], p.zr[lane], p.zi[lane], first, last, alive);
   if (back == Return::kClosed) {
@@ -195,15 +246,14 @@ inline bool HandleEvent(ProverLanes& p, int lane, ProofSlot& slot) {
     slot.outcome.proven = true;
     return true;
   }
-  const bool open_out = back == Return::kOpen && ++slot.open_returns == kOpenReturns;
-  if (!open_out && p.steps[lane] < p.period[lane] && alive != 0) return false;
+  if (back == Return::kOpen) alive = DropGrownRadii(p, lane, first, last, alive);
+  if (p.steps[lane] < p.period[lane] && alive != 0) return false;
   // The attempt is over: done, or the closer radii over the next steps (as ProveInterior).
   slot.outcome.steps += p.steps[lane];
   const double closest =
       ClosestRadius(p.start_r[lane], p.start_i[lane], p.zr[lane], p.zi[lane], first, last, alive);
   if (!slot.first_attempt || closest == 0 || slot.outcome.steps >= slot.budget) return true;
   slot.first_attempt = false;
-  slot.open_returns = 0;
   slot.candidate.z_real = p.zr[lane];
   slot.candidate.z_imag = p.zi[lane];
   slot.first = CloserRadii(closest);

@@ -25,7 +25,7 @@ namespace HWY_NAMESPACE {
 
 // Proofs spend at most this share of a point's iterations, so that points that escape in the
 // end pay little for having looked periodic for a while.
-constexpr std::int64_t kProofShareInverse = 64;
+constexpr std::int64_t kProofShareInverse = 16;
 
 // Proposals in flight at most; later ones are dropped until some proof ends.
 constexpr int kProposalsInFlight = 4 * kProverLanes < 16 ? 16 : 4 * kProverLanes;
