@@ -190,7 +190,8 @@ inline void ComputeFed(const PointFeed& feed, KernelWork& work) {
     // Added before any chunk is reported finished, so whoever waits for the chunk sees them.
     work.executed += run.lane_steps;
     prover.Propose(s, run.proposed);
-    const std::uint64_t proven = prover.Advance(s, live, feed.limits, work);
+    const std::uint64_t proven =
+        prover.Advance(s, live, queue.Dry() ? run.blocks * kBlock : 0, feed.limits, work);
     live = Retire(s, run.finished | proven, queue, feed, live);
   }
 }

@@ -13,6 +13,7 @@
 
 #include <hwy/highway.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "render/kernel/chunks.h"
@@ -58,14 +59,21 @@ class SideProver {
   }
 
   // Steps the prover while its lanes are mostly busy, or while every live lane waits on a
-  // proof, kMaxProverSteps steps at most. Returns the lanes whose points it proved: their count
-  // is now the cap.
-  std::uint64_t Advance(LaneState& s, int live, const LaneLimits& limits, KernelWork& work) {
+  // proof, kMaxProverSteps steps at most. Once the feed is dry, it also steps for fewer
+  // proposals, `dry_pace` steps at most: as many as each lane took in its last run, so that the
+  // proofs of the last long orbits keep pace with their lanes. Returns the lanes whose points it
+  // proved: their count is now the cap.
+  std::uint64_t Advance(LaneState& s, int live, std::int64_t dry_pace, const LaneLimits& limits,
+                        KernelWork& work) {
     std::uint64_t proven = 0;
     Fill();
     std::int64_t steps_left = kMaxProverSteps;
-    while (steps_left > 0 && busy_ > 0 &&
-           (2 * busy_ >= kProverLanes || busy_ + waiting_count_ >= live)) {
+    while (steps_left > 0 && busy_ > 0) {
+      if (2 * busy_ < kProverLanes && busy_ + waiting_count_ < live) {
+        if (dry_pace <= 0) break;
+        steps_left = std::min(steps_left, dry_pace);
+      }
+      const std::int64_t before = steps_left;
       for (std::uint64_t events = StepProverLanes(lanes_, steps_left); events != 0;
            events &= events - 1) {
         const int lane = __builtin_ctzll(events);
@@ -75,6 +83,7 @@ class SideProver {
         --busy_;
         Take(lane);
       }
+      dry_pace -= before - steps_left;
     }
     return proven;
   }
