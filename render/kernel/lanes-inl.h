@@ -18,16 +18,16 @@
 // Cycle detection is exact too: when the state of a lane that has passed every escape test so
 // far equals one of its earlier states, the orbit is periodic through states that all passed,
 // so it never escapes and its count is the cap. Checkpoints (the state at counts
-// limits.cycle_check_from, twice that, four times, ..., taken at block ends) are compared with
-// later states, in the manner of Brent; the comparisons only run once some lane has iterated
-// cycle_check_from times, because on views with few interior points they cost more than they
-// save.
+// limits.cycle_check_from, twice that, four times, ..., taken at block ends; on deep views, a
+// quarter of the count apart from kWindowFrom on) are compared with later states, in the manner
+// of Brent; the comparisons only run once some lane has iterated cycle_check_from times, because
+// on views with few interior points they cost more than they save.
 //
 // Lanes also look for interior proofs, which come much earlier than an exact repeat deep in the
 // set. At the end of each checked block a lane notes how close its state came back to the
-// checkpoint; at each quarter of the window between checkpoints, a lane whose closest return
-// so far was near enough proposes it: the run returns, and the scheduler hands the prover the
-// lane's state, the return's distance and the steps it took (interior_proof.h).
+// checkpoint; as the window between checkpoints closes, a lane whose closest return was near
+// enough proposes it: the run returns, and the scheduler hands the prover the lane's state, the
+// return's distance and the steps it took (interior_proof.h).
 //
 // Every product and sum is its own IEEE operation in EscapeCount's order: never MulAdd, and the
 // build's -ffp-contract=off keeps the compiler from fusing them either.
@@ -70,6 +70,8 @@ constexpr int kGroupVectors = kLanes == 1 ? 4 : 2;
 constexpr int kGroup = kLanes * kGroupVectors;
 
 constexpr int kBlock = 8;  // iterations between looks at the lanes
+// Checkpoint windows double up to this count (see NextCheckpoint).
+constexpr std::int64_t kWindowFrom = 1024;
 // Only every fourth state is compared with the checkpoint (counts that are multiples of 4, as
 // checkpoints are taken at multiples of kBlock): a cycle of period p is still found, once the
 // window between checkpoints exceeds 4p, and the comparisons cost a quarter.
@@ -100,11 +102,12 @@ struct LaneState {
   alignas(64) double ci[kSlots];
   alignas(64) double checkpoint_r[kSlots];
   alignas(64) double checkpoint_i[kSlots];
-  alignas(64) std::int64_t count[kSlots];          // escape tests passed; the cap once periodic
-  alignas(64) std::int64_t checkpoint_at[kSlots];  // count at which the next checkpoint is taken
+  alignas(64) std::int64_t count[kSlots];            // escape tests passed; the cap once periodic
+  alignas(64) std::int64_t checkpoint_at[kSlots];    // count at which the next checkpoint is taken
+  alignas(64) std::int64_t checkpoint_from[kSlots];  // count at which the checkpoint was taken
   alignas(64) std::int64_t running[kSlots];        // -1 while every escape test has passed, else 0
   alignas(64) double closest[kSlots];              // closest return to the checkpoint this window
-  alignas(64) std::int64_t closest_at[kSlots];     // the count at which it came
+  alignas(64) std::int64_t closest_steps[kSlots];  // its steps from the checkpoint
   std::int64_t proof_steps[kSlots];                // steps proofs have run for the lane's point
   std::int64_t point[kSlots];                      // index in its chunk, -1 for an idle lane
   PointChunk* chunk[kSlots];                       // nullptr for an idle lane
@@ -218,9 +221,10 @@ struct LaneRuns {
         hn::Max(hn::Abs(hn::Sub(l.zr, l.checkpoint_r)), hn::Abs(hn::Sub(l.zi, l.checkpoint_i)));
     const MF closer = hn::Lt(distance, closest);
     closest = hn::IfThenElse(closer, distance, closest);
-    const VI closest_at = hn::Load(di, s.closest_at + o);
-    hn::Store(hn::IfThenElse(hn::RebindMask(di, closer), l.count, closest_at), di,
-              s.closest_at + o);
+    const VI steps = hn::Sub(l.count, hn::Load(di, s.checkpoint_from + o));
+    const VI closest_steps = hn::Load(di, s.closest_steps + o);
+    hn::Store(hn::IfThenElse(hn::RebindMask(di, closer), steps, closest_steps), di,
+              s.closest_steps + o);
     const auto past_first = hn::Gt(l.count, hn::Set(di, limits.propose_from));
     const MF keep =
         hn::And(hn::Lt(closest, hn::Set(df, kProposeBelow)), hn::RebindMask(df, past_first));
@@ -234,6 +238,17 @@ struct LaneRuns {
     Step(l);
     if (step % kCycleCompareEvery != kCycleCompareEvery - 1) return;
     same = hn::Or(same, hn::And(hn::Eq(l.zr, l.checkpoint_r), hn::Eq(l.zi, l.checkpoint_i)));
+  }
+
+  // Where the window that opens at `count` closes: windows double up to kWindowFrom, and are a
+  // quarter of the count from there on. Brent's doubling windows find a repeat of period p as
+  // soon as any, once the checkpoint is on the cycle; but an orbit that reaches its cycle just
+  // after a checkpoint runs on for as long again before the next. Windows a quarter of the count
+  // long cut that to a quarter, and still find any period once the count passes 16p.
+  static HWY_INLINE VI NextCheckpoint(VI count) {
+    const DI di;
+    const VI window = hn::Max(hn::ShiftRight<2>(count), hn::Min(count, hn::Set(di, kWindowFrom)));
+    return hn::Add(count, window);
   }
 
   // A block that compares states with the checkpoints. Any equality within the block counts if
@@ -262,8 +277,15 @@ struct LaneRuns {
       if (kTrack) TrackClosestReturn(l, due, limits, s, v * kLanes);
       l.checkpoint_r = hn::IfThenElse(hn::RebindMask(df, due), l.zr, l.checkpoint_r);
       l.checkpoint_i = hn::IfThenElse(hn::RebindMask(df, due), l.zi, l.checkpoint_i);
-      l.checkpoint_at =
-          hn::IfThenElse(due, hn::Add(l.checkpoint_at, l.checkpoint_at), l.checkpoint_at);
+      // Only deep views, where lanes propose, have orbits long enough to gain from windows a
+      // quarter of the count: elsewhere the windows double, which costs fewer operations.
+      if (limits.propose_from < limits.cap) {
+        l.checkpoint_at = hn::IfThenElse(due, NextCheckpoint(l.count), l.checkpoint_at);
+        hn::BlendedStore(l.count, due, di, s.checkpoint_from + v * kLanes);
+      } else {
+        l.checkpoint_at =
+            hn::IfThenElse(due, hn::Add(l.checkpoint_at, l.checkpoint_at), l.checkpoint_at);
+      }
     }
   }
 
@@ -288,10 +310,9 @@ struct LaneRuns {
   }
 
   // The finished lanes (escaped, or at the cap) among the `held` ones, and the running ones that
-  // propose a return: at each quarter of a window and as it closes, once past propose_from
-  // (which is past the first window, whose checkpoint z = 0 is rarely on the orbit's way back),
-  // a close return so far.
-  template <bool kTrack, int V, int kLead>
+  // propose a return: as a window closes, once past propose_from (which is past the first
+  // window, whose checkpoint z = 0 is rarely on the orbit's way back), a close return in it.
+  template <bool kTrack, int V>
   static HWY_INLINE void FinishedLanes(const Lanes (&lanes)[V], const MF (&held)[V],
                                        const LaneLimits& limits, const LaneState& s,
                                        RunResult& result) {
@@ -307,11 +328,8 @@ struct LaneRuns {
       const MF done = hn::And(held[v], hn::Or(hn::Not(l.running), capped));
       result.finished |= MaskBits(done) << (v * kLanes);
       if (!kTrack) continue;
-      // Each quarter of the window between checkpoints (which spans checkpoint_at / 2 counts):
-      // the block that passed it.
-      const VI quarter_mask = hn::Sub(hn::ShiftRight<3>(l.checkpoint_at), hn::Set(di, 1));
-      const VI block_steps = hn::Set(di, v == 0 ? kBlock * kLead : kBlock);
-      const auto moment = hn::And(hn::Lt(hn::And(l.count, quarter_mask), block_steps),
+      // The block whose end closed a window: its checkpoint was taken at this count.
+      const auto moment = hn::And(hn::Eq(hn::Load(di, s.checkpoint_from + v * kLanes), l.count),
                                   hn::Gt(l.count, propose_from));
       const MF proposes = hn::AndNot(
           done, hn::And(hn::And(held[v], hn::Lt(hn::Load(df, s.closest + v * kLanes), near)),
@@ -347,9 +365,9 @@ struct LaneRuns {
       }
       ++result.blocks;
       if (track) {
-        FinishedLanes<true, V, kLead>(lanes, held, limits, s, result);
+        FinishedLanes<true, V>(lanes, held, limits, s, result);
       } else {
-        FinishedLanes<false, V, kLead>(lanes, held, limits, s, result);
+        FinishedLanes<false, V>(lanes, held, limits, s, result);
       }
       if (result.proposed != 0 && proposals_due == kMaxBlocksPerRun) {
         proposals_due = std::min(kMaxBlocksPerRun, result.blocks + kProposalWait);

@@ -34,9 +34,10 @@ inline void StartLane(LaneState& s, int lane, PointChunk& chunk, const LaneLimit
   s.checkpoint_i[lane] = 0;
   s.count[lane] = 0;
   s.checkpoint_at[lane] = limits.cycle_check_from;
+  s.checkpoint_from[lane] = 0;
   s.running[lane] = -1;
   s.closest[lane] = kFar;
-  s.closest_at[lane] = 0;
+  s.closest_steps[lane] = 0;
   s.proof_steps[lane] = 0;
   s.point[lane] = point;
   s.chunk[lane] = &chunk;
@@ -47,10 +48,10 @@ inline void ClearLane(LaneState& s, int lane) {
   s.zr[lane] = s.zi[lane] = s.cr[lane] = s.ci[lane] = 0;
   s.checkpoint_r[lane] = s.checkpoint_i[lane] = 0;
   s.count[lane] = 0;
-  s.checkpoint_at[lane] = 0;
+  s.checkpoint_at[lane] = s.checkpoint_from[lane] = 0;
   s.running[lane] = 0;
   s.closest[lane] = kFar;
-  s.closest_at[lane] = 0;
+  s.closest_steps[lane] = 0;
   s.proof_steps[lane] = 0;
   s.point[lane] = -1;
   s.chunk[lane] = nullptr;
@@ -65,9 +66,10 @@ inline void SwapLanes(LaneState& s, int a, int b) {
   std::swap(s.checkpoint_i[a], s.checkpoint_i[b]);
   std::swap(s.count[a], s.count[b]);
   std::swap(s.checkpoint_at[a], s.checkpoint_at[b]);
+  std::swap(s.checkpoint_from[a], s.checkpoint_from[b]);
   std::swap(s.running[a], s.running[b]);
   std::swap(s.closest[a], s.closest[b]);
-  std::swap(s.closest_at[a], s.closest_at[b]);
+  std::swap(s.closest_steps[a], s.closest_steps[b]);
   std::swap(s.proof_steps[a], s.proof_steps[b]);
   std::swap(s.point[a], s.point[b]);
   std::swap(s.chunk[a], s.chunk[b]);

@@ -90,12 +90,7 @@ class SideProver {
 
  private:
   static ProofCandidate CandidateOf(const LaneState& s, int lane) {
-    // The closest return is to the checkpoint, taken at half the next one's count, unless it
-    // came in the window just closed (the closest return is kept for its proposal).
-    const std::int64_t checkpoint = s.checkpoint_at[lane] / 2;
-    const std::int64_t start = s.closest_at[lane] > checkpoint ? checkpoint : checkpoint / 2;
-    return {s.cr[lane],     s.ci[lane], s.zr[lane], s.zi[lane], s.closest_at[lane] - start,
-            s.closest[lane]};
+    return {s.cr[lane], s.ci[lane], s.zr[lane], s.zi[lane], s.closest_steps[lane], s.closest[lane]};
   }
 
   bool InFlight(const LaneState& s, int lane) const {
