@@ -214,10 +214,11 @@ struct Orbit {
   std::int64_t budget = 0;  // and the prover's step budget for it
 };
 
-// Follows c from z = 0 as the lanes do: exact repeats of checkpoints taken at counts 64, 128,
-// 256, ..., and, if stride > 0, the closest return to the checkpoint among the states `stride`
-// apart in each window; a window that closes with a return nearer than 1e-2 proposes it to the
-// prover, which may spend an eighth of the steps so far. Gives up after `budget` steps.
+// Follows c from z = 0 much as the lanes do (their windows are shorter on deep views): exact
+// repeats of checkpoints taken at counts 64, 128, 256, ..., and, if stride > 0, the closest return
+// to the checkpoint among the states `stride` apart in each window; a window that closes with a
+// return nearer than 1e-2 proposes it to the prover, which may spend an eighth of the steps so far.
+// Gives up after `budget` steps.
 Orbit Follow(Z c, std::int64_t cap, std::int64_t budget, int stride) {
   Z z;
   Z checkpoint;
