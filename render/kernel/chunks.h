@@ -32,9 +32,10 @@ struct PointChunk {
   const double* c_real = nullptr;
   const double* c_imag = nullptr;
   std::int32_t* counts = nullptr;
-  std::int64_t size = 0;        // at least 1
-  std::int64_t taken = 0;       // points given to lanes so far
-  std::int64_t unfinished = 0;  // points whose count is not written yet
+  std::int64_t* work = nullptr;  // the iterations the lanes ran for each point
+  std::int64_t size = 0;         // at least 1
+  std::int64_t taken = 0;        // points given to lanes so far
+  std::int64_t unfinished = 0;   // points whose count is not written yet
 };
 
 // Where the lane scheduler takes its points: chunk after chunk as lanes free up, so that the

@@ -4,6 +4,7 @@
 #include <cfenv>
 #include <cmath>
 #include <deque>
+#include <numeric>
 #include <stdexcept>
 #include <vector>
 
@@ -54,12 +55,15 @@ kernel_detail::KernelWork WorkSince(const kernel_detail::KernelWork& now,
   return since;
 }
 
-// Rows of the feed on their way through the lanes, with the plane coordinates of their points.
+// Points of the feed on their way through the lanes: those of some rows but the points set
+// apart, or some points set apart, with their plane coordinates.
 struct Batch : kernel_detail::PointChunk {
-  RowFeed::Rows rows;
+  RowFeed::Rows rows;                // none for points set apart
+  std::vector<std::int32_t> places;  // each point's index in the rows, or in the view if apart
   std::vector<double> point_c_real;
   std::vector<double> point_c_imag;
   std::vector<std::int32_t> point_counts;
+  std::vector<std::int64_t> point_work;
 };
 
 }  // namespace
@@ -94,16 +98,41 @@ class Feeder {
   }
 
   kernel_detail::PointChunk* Next() {
+    for (std::span<const std::int32_t> points; !(points = feed_.TakeApart()).empty();) {
+      if (Batch* batch = PrepareApart(points)) return batch;
+      ComputePlainApart(points);
+    }
     for (RowFeed::Rows rows; (rows = feed_.Take()).count != 0;) {
-      if (Batch* batch = Prepare(rows)) return batch;
-      ComputePlain(rows);
+      Batch* batch = Prepare(rows);
+      if (batch == nullptr) {
+        ComputePlain(rows);
+      } else if (batch->size != 0) {
+        return batch;
+      } else {
+        Finished(*batch);  // every point of the rows is set apart
+      }
     }
     return nullptr;
   }
 
   void Finished(kernel_detail::PointChunk& chunk) {
     Batch& batch = static_cast<Batch&>(chunk);
-    Report(batch.rows, batch.point_counts, false);
+    if (batch.rows.count == 0) {
+      AddStats(0, batch.places.size(), WorkSince(work_, reported_work_));
+      feed_.FinishedApart(batch.places, batch.point_counts, batch.point_work, false);
+    } else if (batch.places.size() == batch.rows.count * xs_.size()) {
+      Report(batch.rows, batch.point_counts, batch.point_work, false);  // none set apart
+    } else {
+      // Back in their places in the rows; the points set apart read 0.
+      const std::size_t points = batch.rows.count * xs_.size();
+      row_counts_.assign(points, 0);
+      row_work_.assign(points, 0);
+      for (std::size_t k = 0; k < batch.places.size(); ++k) {
+        row_counts_[batch.places[k]] = batch.point_counts[k];
+        row_work_[batch.places[k]] = batch.point_work[k];
+      }
+      Report(batch.rows, row_counts_, row_work_, false);
+    }
     free_.push_back(&batch);
   }
 
@@ -117,58 +146,137 @@ class Feeder {
   ~Feeder() { AddStats(0, 0, WorkSince(work_, reported_work_)); }
 
  private:
-  // The rows as a chunk for the lanes, or nullptr if the lanes cannot take them.
+  // The rows' points but those set apart, as a chunk for the lanes; nullptr if the lanes cannot
+  // take them.
   Batch* Prepare(RowFeed::Rows rows) {
-    const std::size_t width = xs_.size();
-    if (width == 0 || params_.cap <= 0 || !tame_columns_) return nullptr;
+    if (!LanesTake()) return nullptr;
     for (std::size_t r = rows.first; r < rows.first + rows.count; ++r) {
-      if (!(std::fabs((ys_[r] + params_.offset_y) * params_.scale) <= kTame)) return nullptr;
+      if (!TameRow(r)) return nullptr;
     }
     Batch& batch = TakeFreeBatch();
     batch.rows = rows;
-    const std::size_t points = rows.count * width;
-    batch.point_c_real.resize(points);
-    batch.point_c_imag.resize(points);
-    batch.point_counts.resize(points);
+    batch.places.clear();
+    const std::size_t width = xs_.size();
+    const std::span<const char> apart = feed_.ApartMask();
     for (std::size_t r = 0; r < rows.count; ++r) {
-      std::copy(c_real_.begin(), c_real_.end(), batch.point_c_real.begin() + r * width);
-      std::fill_n(batch.point_c_imag.begin() + r * width, width,
-                  (ys_[rows.first + r] + params_.offset_y) * params_.scale);
+      const std::size_t row = rows.first + r;
+      if (apart.empty()) {
+        PlaceRow(batch, row, r * width);
+        continue;
+      }
+      for (std::size_t column = 0; column < width; ++column) {
+        if (apart[row * width + column] == 0) Place(batch, row, column, r * width);
+      }
     }
+    Ready(batch);
+    return &batch;
+  }
+
+  // Points set apart, as a chunk for the lanes; nullptr if the lanes cannot take them.
+  Batch* PrepareApart(std::span<const std::int32_t> points) {
+    if (!LanesTake()) return nullptr;
+    for (const std::int32_t point : points) {
+      if (!TameRow(static_cast<std::size_t>(point) / xs_.size())) return nullptr;
+    }
+    Batch& batch = TakeFreeBatch();
+    batch.rows = {};
+    batch.places.clear();
+    for (const std::int32_t point : points) {
+      const auto index = static_cast<std::size_t>(point);
+      Place(batch, index / xs_.size(), index % xs_.size(), index - index % xs_.size());
+    }
+    Ready(batch);
+    return &batch;
+  }
+
+  bool LanesTake() const { return !xs_.empty() && params_.cap > 0 && tame_columns_; }
+  bool TameRow(std::size_t row) const {
+    return std::fabs((ys_[row] + params_.offset_y) * params_.scale) <= kTame;
+  }
+
+  // Adds the point at `row`, `column` to the batch; its place is `column` past `row_place`.
+  void Place(Batch& batch, std::size_t row, std::size_t column, std::size_t row_place) {
+    batch.places.push_back(static_cast<std::int32_t>(row_place + column));
+    batch.point_c_real.push_back(c_real_[column]);
+    batch.point_c_imag.push_back((ys_[row] + params_.offset_y) * params_.scale);
+  }
+
+  // Adds the whole row, as Place does each of its points.
+  void PlaceRow(Batch& batch, std::size_t row, std::size_t row_place) {
+    const std::size_t first = batch.places.size();
+    batch.places.resize(first + xs_.size());
+    std::iota(batch.places.begin() + static_cast<std::ptrdiff_t>(first), batch.places.end(),
+              static_cast<std::int32_t>(row_place));
+    batch.point_c_real.insert(batch.point_c_real.end(), c_real_.begin(), c_real_.end());
+    batch.point_c_imag.resize(batch.point_c_real.size(),
+                              (ys_[row] + params_.offset_y) * params_.scale);
+  }
+
+  static void Ready(Batch& batch) {
+    batch.point_counts.resize(batch.places.size());
+    batch.point_work.resize(batch.places.size());
     batch.c_real = batch.point_c_real.data();
     batch.c_imag = batch.point_c_imag.data();
     batch.counts = batch.point_counts.data();
-    batch.size = static_cast<std::int64_t>(points);
+    batch.work = batch.point_work.data();
+    batch.size = static_cast<std::int64_t>(batch.places.size());
     batch.taken = 0;
     batch.unfinished = batch.size;
-    return &batch;
   }
 
   Batch& TakeFreeBatch() {
     if (free_.empty()) return pool_.emplace_back();
     Batch* batch = free_.back();
     free_.pop_back();
+    batch->point_c_real.clear();
+    batch->point_c_imag.clear();
     return *batch;
   }
 
   // The plain loop, with its own status: the lanes may have left spurious faults behind.
   void ComputePlain(RowFeed::Rows rows) {
     const std::size_t width = xs_.size();
-    plain_counts_.resize(rows.count * width);
-    std::feclearexcept(kFaults);
-    for (std::size_t r = 0; r < rows.count; ++r) {
-      ComputeRowScalar(params_, ys_[rows.first + r], xs_,
-                       std::span(plain_counts_).subspan(r * width, width));
+    row_counts_.resize(rows.count * width);
+    const int faults = PlainFaults([&] {
+      for (std::size_t r = 0; r < rows.count; ++r) {
+        ComputeRowScalar(params_, ys_[rows.first + r], xs_,
+                         std::span(row_counts_).subspan(r * width, width));
+      }
+    });
+    row_work_.assign(row_counts_.begin(), row_counts_.end());
+    Report(rows, row_counts_, row_work_, faults != 0);
+  }
+
+  // Points set apart, one at a time, each with its own status.
+  void ComputePlainApart(std::span<const std::int32_t> points) {
+    for (const std::int32_t point : points) {
+      const auto index = static_cast<std::size_t>(point);
+      std::int32_t count = 0;
+      const int faults = PlainFaults([&] {
+        ComputeRowScalar(params_, ys_[index / xs_.size()], xs_.subspan(index % xs_.size(), 1),
+                         std::span(&count, 1));
+      });
+      const std::int64_t work = count;
+      feed_.FinishedApart(std::span(&point, 1), std::span(&count, 1), std::span(&work, 1),
+                          faults != 0);
     }
+  }
+
+  // The faults `compute` raises, which also join those of the plain loop so far.
+  template <class Compute>
+  int PlainFaults(Compute compute) {
+    std::feclearexcept(kFaults);
+    compute();
     const int faults = std::fetestexcept(kFaults);
     plain_faults_ |= faults;
-    Report(rows, plain_counts_, faults != 0);
+    return faults;
   }
 
   // The stats go first: once the feed has the rows, the work that gave them is in the stats.
-  void Report(RowFeed::Rows rows, std::span<const std::int32_t> counts, bool fault) {
+  void Report(RowFeed::Rows rows, std::span<const std::int32_t> counts,
+              std::span<const std::int64_t> work, bool fault) {
     AddStats(rows.count, counts.size(), WorkSince(work_, reported_work_));
-    feed_.Finished(rows, counts, fault);
+    feed_.Finished(rows, counts, work, fault);
   }
 
   const EscapeParams& params_;
@@ -179,7 +287,8 @@ class Feeder {
   std::vector<double> c_real_;  // one per column
   bool tame_columns_ = true;
   std::vector<Batch*> free_;
-  std::vector<std::int32_t> plain_counts_;
+  std::vector<std::int32_t> row_counts_;  // whole rows, on their way to the feed
+  std::vector<std::int64_t> row_work_;
   int plain_faults_ = 0;
   kernel_detail::KernelWork work_;
   kernel_detail::KernelWork reported_work_;
@@ -206,6 +315,7 @@ void RunGroups(const EscapeParams& params, Feeder& feeder) {
     const kernel_detail::RowTask task{chunk->c_real, chunk->c_imag, chunk->counts, chunk->size,
                                       params.cap};
     kernel_detail::ComputeGroupsBody(task, feeder.Work());
+    std::copy_n(chunk->counts, chunk->size, chunk->work);  // no cycle checks: every step counts
     feeder.Finished(*chunk);
   }
 }
@@ -221,7 +331,8 @@ class OneBatch final : public RowFeed {
     return {0, rows_};
   }
 
-  void Finished(Rows, std::span<const std::int32_t> counts, bool) override {
+  void Finished(Rows, std::span<const std::int32_t> counts, std::span<const std::int64_t>,
+                bool) override {
     std::copy(counts.begin(), counts.end(), counts_.begin());
   }
 

@@ -32,6 +32,8 @@ void ComputeRows(const EscapeParams& params, std::span<const double> ys, std::sp
                  std::span<std::int32_t> counts);
 
 // Hands rows to ComputeFed a few at a time and takes their counts back, on ComputeFed's thread.
+// A feed may also set some points apart, to be counted ahead of every row: those it expects to
+// take longest, so that they do not start last and hold up the end of the drawing.
 class RowFeed {
  public:
   struct Rows {
@@ -41,9 +43,22 @@ class RowFeed {
   virtual ~RowFeed() = default;
   // The next rows to compute; none (count 0) once there are no more.
   virtual Rows Take() = 0;
-  // Rows taken earlier, all counted: their counts row after row, and whether the plain loop
+  // Rows taken earlier, all counted but the points set apart: their counts row after row (0 for
+  // a point set apart), the iterations the kernel ran for each point, and whether the plain loop
   // raises an invalid operation, division by zero or overflow on them.
-  virtual void Finished(Rows rows, std::span<const std::int32_t> counts, bool fault) = 0;
+  virtual void Finished(Rows rows, std::span<const std::int32_t> counts,
+                        std::span<const std::int64_t> work, bool fault) = 0;
+  // Which points are set apart: one per point, row * xs.size() + column, non-zero for a point
+  // that TakeApart hands out, not its row; or empty, for none. It stays as it is while the
+  // computation runs.
+  virtual std::span<const char> ApartMask() { return {}; }
+  // The next few points set apart, each as row * xs.size() + column; none once there are no more.
+  // ComputeFed takes them all before it takes any rows.
+  virtual std::span<const std::int32_t> TakeApart() { return {}; }
+  // Points TakeApart handed out, counted: as Finished, point by point.
+  virtual void FinishedApart(std::span<const std::int32_t> /*points*/,
+                             std::span<const std::int32_t> /*counts*/,
+                             std::span<const std::int64_t> /*work*/, bool /*fault*/) {}
   // Once true, ComputeFed stops soon, leaving the rows it has not finished.
   virtual bool Abandoned() = 0;
 };

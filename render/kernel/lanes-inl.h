@@ -112,6 +112,7 @@ struct LaneState {
   alignas(64) std::int64_t checkpoint_at[kSlots];    // count at which the next checkpoint is taken
   alignas(64) std::int64_t checkpoint_from[kSlots];  // count at which the checkpoint was taken
   alignas(64) std::int64_t running[kSlots];        // -1 while every escape test has passed, else 0
+  alignas(64) std::int64_t decided_at[kSlots];     // count when a cycle or proof decided, else 0
   alignas(64) double closest[kSlots];              // closest return to the checkpoint this window
   alignas(64) std::int64_t closest_steps[kSlots];  // its steps from the checkpoint
   std::int64_t proof_steps[kSlots];                // steps proofs have run for the lane's point
@@ -278,7 +279,9 @@ struct LaneRuns {
     HWY_UNROLL(4)
     for (int v = 0; v < V; ++v) {
       Lanes& l = lanes[v];
-      l.count = hn::IfThenElse(hn::RebindMask(di, hn::And(same[v], l.running)), cap, l.count);
+      const auto periodic = hn::RebindMask(di, hn::And(same[v], l.running));
+      hn::BlendedStore(l.count, periodic, di, s.decided_at + v * kLanes);
+      l.count = hn::IfThenElse(periodic, cap, l.count);
       const auto due = hn::And(hn::RebindMask(di, l.running),
                                hn::Gt(l.count, hn::Sub(l.checkpoint_at, hn::Set(di, 1))));
       if (kTrack) TrackClosestReturn(l, due, limits, s, v * kLanes);

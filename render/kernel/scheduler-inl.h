@@ -36,6 +36,7 @@ inline void StartLane(LaneState& s, int lane, PointChunk& chunk, const LaneLimit
   s.checkpoint_at[lane] = limits.cycle_check_from;
   s.checkpoint_from[lane] = 0;
   s.running[lane] = -1;
+  s.decided_at[lane] = 0;
   s.closest[lane] = kFar;
   s.closest_steps[lane] = 0;
   s.proof_steps[lane] = 0;
@@ -50,6 +51,7 @@ inline void ClearLane(LaneState& s, int lane) {
   s.count[lane] = 0;
   s.checkpoint_at[lane] = s.checkpoint_from[lane] = 0;
   s.running[lane] = 0;
+  s.decided_at[lane] = 0;
   s.closest[lane] = kFar;
   s.closest_steps[lane] = 0;
   s.proof_steps[lane] = 0;
@@ -68,6 +70,7 @@ inline void SwapLanes(LaneState& s, int a, int b) {
   std::swap(s.checkpoint_at[a], s.checkpoint_at[b]);
   std::swap(s.checkpoint_from[a], s.checkpoint_from[b]);
   std::swap(s.running[a], s.running[b]);
+  std::swap(s.decided_at[a], s.decided_at[b]);
   std::swap(s.closest[a], s.closest[b]);
   std::swap(s.closest_steps[a], s.closest_steps[b]);
   std::swap(s.proof_steps[a], s.proof_steps[b]);
@@ -153,16 +156,17 @@ class PointQueue {
   bool dry_ = false;
 };
 
-// Writes the counts of the finished lanes and gives them new points; returns the live lanes.
+// Writes the counts and work of the finished lanes and gives them new points; returns the live
+// lanes.
 inline int Retire(LaneState& s, std::uint64_t finished, PointQueue& queue, const PointFeed& feed,
                   int live) {
   bool idle = false;
   for (std::uint64_t bits = finished; bits != 0; bits &= bits - 1) {
     const int lane = __builtin_ctzll(bits);
     PointChunk& chunk = *s.chunk[lane];
-    const std::int64_t n = s.count[lane];
-    chunk.counts[s.point[lane]] =
-        static_cast<std::int32_t>(n < feed.limits.cap ? n : feed.limits.cap);
+    const std::int64_t n = s.count[lane] < feed.limits.cap ? s.count[lane] : feed.limits.cap;
+    chunk.counts[s.point[lane]] = static_cast<std::int32_t>(n);
+    chunk.work[s.point[lane]] = s.decided_at[lane] != 0 ? s.decided_at[lane] : n;
     if (--chunk.unfinished == 0) feed.finished(feed.context, chunk);
     if (!queue.StartNext(s, lane)) {
       ClearLane(s, lane);

@@ -133,6 +133,7 @@ class SideProver {
     s.proof_steps[lane] += outcome.steps;
     if (!outcome.proven || s.running[lane] == 0 || s.count[lane] >= limits.cap) return 0;
     ++work.proven;
+    s.decided_at[lane] = s.count[lane];
     s.count[lane] = limits.cap;
     return std::uint64_t{1} << lane;
   }
