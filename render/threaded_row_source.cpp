@@ -34,6 +34,9 @@ ThreadedRowSource::ThreadedRowSource(int threads, int rows_per_task)
     : rows_per_task_(std::max(1, rows_per_task)),
       columns_(ColumnSteps().size()),
       counts_(RowSteps().size() * ColumnSteps().size()),
+      work_(counts_.size(), 0),
+      row_counted_(RowSteps().size(), 0),
+      apart_left_(RowSteps().size(), 0),
       done_(RowSteps().size(), 0),
       fault_(RowSteps().size(), 0) {
   if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -53,10 +56,20 @@ void ThreadedRowSource::Begin(const EscapeParams& params) {
   {
     std::lock_guard lock(mutex_);
     ++view_;
+    // From what the last view's points took, as far as they were counted.
+    auto apart = std::make_shared<ApartPoints>();
+    if (begun_) *apart = PlanApartPoints(params_, work_, params, RowSteps(), ColumnSteps());
+    std::fill(apart_left_.begin(), apart_left_.end(), 0);
+    for (const std::int32_t point : apart->points) ++apart_left_[point / columns_];
+    apart_ = std::move(apart);
+    next_apart_ = 0;
     begun_ = true;
     params_ = params;
     next_row_ = 0;
+    std::fill(work_.begin(), work_.end(), 0);
+    std::fill(row_counted_.begin(), row_counted_.end(), 0);
     std::fill(done_.begin(), done_.end(), 0);
+    std::fill(fault_.begin(), fault_.end(), 0);
   }
   task_ready_.notify_all();
 }
@@ -74,25 +87,37 @@ RowCounts ThreadedRowSource::Row(int row) {
 // One worker's feed: the rows of one view, abandoned once another view begins.
 class ThreadedRowSource::WorkerFeed final : public RowFeed {
  public:
-  WorkerFeed(ThreadedRowSource& source, std::uint64_t view) : source_(source), view_(view) {}
+  WorkerFeed(ThreadedRowSource& source, std::uint64_t view,
+             std::shared_ptr<const ApartPoints> apart)
+      : source_(source), view_(view), apart_(std::move(apart)) {}
   Rows Take() override { return source_.TakeRows(view_); }
-  void Finished(Rows rows, std::span<const std::int32_t> counts, bool fault) override {
-    source_.Finish(view_, rows, counts, fault);
+  void Finished(Rows rows, std::span<const std::int32_t> counts, std::span<const std::int64_t> work,
+                bool fault) override {
+    source_.Finish(view_, rows, counts, work, fault);
+  }
+  std::span<const char> ApartMask() override { return apart_->apart; }
+  std::span<const std::int32_t> TakeApart() override { return source_.TakeApart(view_); }
+  void FinishedApart(std::span<const std::int32_t> points, std::span<const std::int32_t> counts,
+                     std::span<const std::int64_t> work, bool fault) override {
+    source_.FinishApart(view_, points, counts, work, fault);
   }
   bool Abandoned() override { return source_.Abandoned(view_); }
 
  private:
   ThreadedRowSource& source_;
   const std::uint64_t view_;
+  const std::shared_ptr<const ApartPoints> apart_;  // the view's; TakeApart hands out its points
 };
 
-bool ThreadedRowSource::AwaitView(std::uint64_t& view, EscapeParams& params) {
+bool ThreadedRowSource::AwaitView(std::uint64_t& view, EscapeParams& params,
+                                  std::shared_ptr<const ApartPoints>& apart) {
   std::unique_lock lock(mutex_);
   const int rows = static_cast<int>(done_.size());
   task_ready_.wait(lock, [&] { return stopping_ || (begun_ && next_row_ < rows); });
   if (stopping_) return false;
   view = view_;
   params = params_;
+  apart = apart_;
   return true;
 }
 
@@ -106,18 +131,56 @@ RowFeed::Rows ThreadedRowSource::TakeRows(std::uint64_t view) {
   return taken;
 }
 
+std::span<const std::int32_t> ThreadedRowSource::TakeApart(std::uint64_t view) {
+  std::lock_guard lock(mutex_);
+  if (stopping_ || view != view_) return {};
+  const std::size_t first = next_apart_;
+  next_apart_ = std::min(first + kApartPerTask, apart_->points.size());
+  return std::span(apart_->points).subspan(first, next_apart_ - first);
+}
+
 void ThreadedRowSource::Finish(std::uint64_t view, RowFeed::Rows rows,
-                               std::span<const std::int32_t> counts, bool fault) {
+                               std::span<const std::int32_t> counts,
+                               std::span<const std::int64_t> work, bool fault) {
   {
     std::lock_guard lock(mutex_);
     if (view != view_) return;  // a newer view has begun; these rows are not wanted
-    std::copy(counts.begin(), counts.end(), counts_.begin() + rows.first * columns_);
+    const std::size_t first = rows.first * columns_;
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+      if (!apart_->apart.empty() && apart_->apart[first + i] != 0) continue;  // counted apart
+      counts_[first + i] = counts[i];
+      work_[first + i] = work[i];
+    }
     for (std::size_t row = rows.first; row < rows.first + rows.count; ++row) {
-      fault_[row] = fault;
-      done_[row] = 1;
+      fault_[row] |= static_cast<char>(fault);
+      row_counted_[row] = 1;
+      MarkIfDone(row);
     }
   }
   row_done_.notify_all();
+}
+
+void ThreadedRowSource::FinishApart(std::uint64_t view, std::span<const std::int32_t> points,
+                                    std::span<const std::int32_t> counts,
+                                    std::span<const std::int64_t> work, bool fault) {
+  {
+    std::lock_guard lock(mutex_);
+    if (view != view_) return;
+    for (std::size_t k = 0; k < points.size(); ++k) {
+      const auto point = static_cast<std::size_t>(points[k]);
+      counts_[point] = counts[k];
+      work_[point] = work[k];
+      const std::size_t row = point / columns_;
+      fault_[row] |= static_cast<char>(fault);
+      --apart_left_[row];
+      MarkIfDone(row);
+    }
+  }
+  row_done_.notify_all();
+}
+
+void ThreadedRowSource::MarkIfDone(std::size_t row) {
+  if (row_counted_[row] != 0 && apart_left_[row] == 0) done_[row] = 1;
 }
 
 bool ThreadedRowSource::Abandoned(std::uint64_t view) const {
@@ -130,9 +193,10 @@ void ThreadedRowSource::Work() {
   YieldBy(kWorkerNiceness);
   std::uint64_t view = 0;
   EscapeParams params;
+  std::shared_ptr<const ApartPoints> apart;
   KernelScratch scratch;  // this worker's batches, reused from view to view
-  while (AwaitView(view, params)) {
-    WorkerFeed feed(*this, view);
+  while (AwaitView(view, params, apart)) {
+    WorkerFeed feed(*this, view, apart);
     ComputeFed(params, RowSteps(), ColumnSteps(), feed, scratch);
   }
 }

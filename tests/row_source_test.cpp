@@ -1,11 +1,17 @@
-// Row sources: threaded ones give the rows a serial one computes, for the view last begun.
+// Row sources: threaded ones give the rows a serial one computes, for the view last begun, also
+// where they count the slowest points of the last view first.
 #include "render/row_source.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
+#include "render/apart_points.h"
 #include "render/threaded_row_source.h"
+#include "render/view_steps.h"
+#include "support/click_views.h"
 #include "support/reference_drawing.h"
 
 namespace fractal {
@@ -55,6 +61,68 @@ TEST(ThreadedRowSource, DropsTheRowsOfAViewBegunEarlier) {
   ASSERT_TRUE(threaded.WaitForRow(0, 10s));
   const EscapeParams shallow = ViewAt(2, 1.0, -1.0);
   EXPECT_EQ(AllRows(threaded, shallow), AllRows(serial, shallow));
+}
+
+// Deep views go first where the last view's orbits ran longest; the rows stay the serial ones.
+TEST(ThreadedRowSource, GivesTheSerialCountsAfterADeepView) {
+  ThreadedRowSource threaded(2);
+  SerialRowSource serial;
+  const EscapeParams parent = MakeEscapeParams(testing::Dive(17));
+  const EscapeParams child = MakeEscapeParams(testing::Dive(18));
+  AllRows(threaded, parent);
+  EXPECT_EQ(AllRows(threaded, child), AllRows(serial, child));
+}
+
+// The index of the point of `params` nearest the plane point c, by search.
+std::size_t NearestPoint(const EscapeParams& params, double c_real, double c_imag) {
+  std::size_t nearest = 0;
+  double least = INFINITY;
+  for (std::size_t r = 0; r < RowSteps().size(); ++r) {
+    for (std::size_t c = 0; c < ColumnSteps().size(); ++c) {
+      const double distance =
+          std::hypot((ColumnSteps()[c] + params.offset_x) * params.scale - c_real,
+                     (RowSteps()[r] + params.offset_y) * params.scale - c_imag);
+      if (distance < least) {
+        least = distance;
+        nearest = r * ColumnSteps().size() + c;
+      }
+    }
+  }
+  return nearest;
+}
+
+// The points of the next view around each slow point of the last, the slowest first.
+TEST(ApartPoints, AreTheNextViewsPointsAroundTheLastOnesSlowest) {
+  const EscapeParams last = MakeEscapeParams(testing::Dive(19));
+  const EscapeParams next = MakeEscapeParams(testing::Dive(20));
+  const std::size_t width = ColumnSteps().size();
+  std::vector<std::int64_t> work(RowSteps().size() * width, 1);
+  // Two slow points inside the next view, and one that ran too briefly to count.
+  const std::size_t slow = 170 * width + 230;
+  const std::size_t slower = 240 * width + 180;
+  const std::size_t brief = 200 * width + 200;
+  work[slow] = last.cap / 100;
+  work[slower] = last.cap;
+  work[brief] = last.cap / 1000;
+  const ApartPoints plan = PlanApartPoints(last, work, next, RowSteps(), ColumnSteps());
+  ASSERT_EQ(plan.points.size(), 18u);
+  for (std::size_t k = 0; k < plan.points.size(); ++k) {
+    const std::size_t i = k < 9 ? slower : slow;
+    const std::size_t around =
+        NearestPoint(next, (ColumnSteps()[i % width] + last.offset_x) * last.scale,
+                     (RowSteps()[i / width] + last.offset_y) * last.scale);
+    const auto point = static_cast<std::size_t>(plan.points[k]);
+    EXPECT_LE(std::abs(static_cast<long>(point / width) - static_cast<long>(around / width)), 1);
+    EXPECT_LE(std::abs(static_cast<long>(point % width) - static_cast<long>(around % width)), 1);
+    EXPECT_EQ(plan.apart[point], 1);
+  }
+  EXPECT_EQ(std::count(plan.apart.begin(), plan.apart.end(), 1), 18);
+  // Where the last cap is small, no orbit runs long enough to matter.
+  const EscapeParams shallow = MakeEscapeParams(testing::Dive(8));
+  std::fill(work.begin(), work.end(), shallow.cap);
+  EXPECT_TRUE(
+      PlanApartPoints(shallow, work, MakeEscapeParams(testing::Dive(9)), RowSteps(), ColumnSteps())
+          .points.empty());
 }
 
 }  // namespace
