@@ -14,13 +14,16 @@ inline double Seconds(Clock::time_point since) {
 }
 
 // The shortest of up to `passes` runs of `pass`, starting no new run once `budget_seconds` have
-// gone by (the first always runs), so slow cases cost one run.
-template <class Pass>
-double BestOf(Pass pass, int passes,
-              double budget_seconds = std::numeric_limits<double>::infinity()) {
+// gone by (the first always runs), so slow cases cost one run. Each run follows an untimed run
+// of `before`.
+template <class Pass, class Before = void (*)()>
+double BestOf(
+    Pass pass, int passes, double budget_seconds = std::numeric_limits<double>::infinity(),
+    Before before = [] {}) {
   double best = std::numeric_limits<double>::infinity();
   const Clock::time_point start = Clock::now();
   for (int run = 0; run < passes && (run == 0 || Seconds(start) < budget_seconds); ++run) {
+    before();
     const Clock::time_point t = Clock::now();
     pass();
     best = std::min(best, Seconds(t));
