@@ -57,15 +57,19 @@ std::vector<SlowPoint> SlowPoints(const EscapeParams& last, std::span<const std:
 
 }  // namespace
 
+bool PlansApartPointsFrom(const EscapeParams& last) {
+  return last.cap / kSlowShareInverse >= kSlowFrom;
+}
+
 ApartPoints PlanApartPoints(const EscapeParams& last, std::span<const std::int64_t> last_work,
                             const EscapeParams& next, std::span<const double> ys,
                             std::span<const double> xs) {
   ApartPoints plan;
-  const std::int64_t slow = last.cap / kSlowShareInverse;
-  if (slow < kSlowFrom || ys.size() < 2 || xs.size() < 2 ||
+  if (!PlansApartPointsFrom(last) || ys.size() < 2 || xs.size() < 2 ||
       last_work.size() != ys.size() * xs.size()) {
     return plan;
   }
+  const std::int64_t slow = last.cap / kSlowShareInverse;
   plan.apart.assign(last_work.size(), 0);
   const auto rows = static_cast<std::int64_t>(ys.size());
   const auto columns = static_cast<std::int64_t>(xs.size());

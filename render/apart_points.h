@@ -16,6 +16,10 @@ struct ApartPoints {
   std::vector<char> apart;           // one per point of the view, row after row
 };
 
+// Whether the orbits of a view with these parameters may run long enough to set points apart in
+// the next: below, PlanApartPoints sets none, and the view's work need not be kept.
+bool PlansApartPointsFrom(const EscapeParams& last);
+
 // The points of the view `next` near the points where the last view's orbits ran longest: the
 // iterations `last_work` (one per point of `last`, row after row; 0 where none ran) at least
 // 1/256 of its cap. Empty where the last cap is too small for orbits that long to matter.

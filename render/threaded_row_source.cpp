@@ -58,7 +58,7 @@ void ThreadedRowSource::Begin(const EscapeParams& params) {
     ++view_;
     // From what the last view's points took, as far as they were counted.
     auto apart = std::make_shared<ApartPoints>();
-    if (begun_) *apart = PlanApartPoints(params_, work_, params, RowSteps(), ColumnSteps());
+    if (keeps_work_) *apart = PlanApartPoints(params_, work_, params, RowSteps(), ColumnSteps());
     std::fill(apart_left_.begin(), apart_left_.end(), 0);
     for (const std::int32_t point : apart->points) ++apart_left_[point / columns_];
     apart_ = std::move(apart);
@@ -66,7 +66,8 @@ void ThreadedRowSource::Begin(const EscapeParams& params) {
     begun_ = true;
     params_ = params;
     next_row_ = 0;
-    std::fill(work_.begin(), work_.end(), 0);
+    keeps_work_ = PlansApartPointsFrom(params);
+    if (keeps_work_) std::fill(work_.begin(), work_.end(), 0);
     std::fill(row_counted_.begin(), row_counted_.end(), 0);
     std::fill(done_.begin(), done_.end(), 0);
     std::fill(fault_.begin(), fault_.end(), 0);
@@ -146,8 +147,12 @@ void ThreadedRowSource::Finish(std::uint64_t view, RowFeed::Rows rows,
     std::lock_guard lock(mutex_);
     if (view != view_) return;  // a newer view has begun; these rows are not wanted
     const std::size_t first = rows.first * columns_;
-    for (std::size_t i = 0; i < counts.size(); ++i) {
-      if (!apart_->apart.empty() && apart_->apart[first + i] != 0) continue;  // counted apart
+    if (apart_->apart.empty()) {
+      std::copy(counts.begin(), counts.end(), counts_.begin() + first);
+      if (keeps_work_) std::copy(work.begin(), work.end(), work_.begin() + first);
+    }
+    for (std::size_t i = 0; i < counts.size() && !apart_->apart.empty(); ++i) {
+      if (apart_->apart[first + i] != 0) continue;  // counted apart
       counts_[first + i] = counts[i];
       work_[first + i] = work[i];
     }

@@ -72,9 +72,11 @@ class ThreadedRowSource final : public RowSource {
   std::shared_ptr<const ApartPoints> apart_;
   std::size_t next_apart_ = 0;
   std::vector<std::int32_t> counts_;  // row after row
-  std::vector<std::int64_t> work_;    // the iterations each point took, 0 until counted
-  std::vector<char> row_counted_;     // the row's own points are counted
-  std::vector<int> apart_left_;       // the row's points set apart not yet counted
+  // The iterations each point took, 0 until counted; kept only where the next view may use it.
+  std::vector<std::int64_t> work_;
+  bool keeps_work_ = false;
+  std::vector<char> row_counted_;  // the row's own points are counted
+  std::vector<int> apart_left_;    // the row's points set apart not yet counted
   std::vector<char> done_;
   std::vector<char> fault_;
   std::vector<std::jthread> workers_;

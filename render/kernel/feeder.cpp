@@ -4,7 +4,6 @@
 #include <cfenv>
 #include <cmath>
 #include <deque>
-#include <numeric>
 #include <stdexcept>
 #include <vector>
 
@@ -59,6 +58,7 @@ kernel_detail::KernelWork WorkSince(const kernel_detail::KernelWork& now,
 // apart, or some points set apart, with their plane coordinates.
 struct Batch : kernel_detail::PointChunk {
   RowFeed::Rows rows;                // none for points set apart
+  bool in_order = false;             // every point of the rows, in order: `places` lists none
   std::vector<std::int32_t> places;  // each point's index in the rows, or in the view if apart
   std::vector<double> point_c_real;
   std::vector<double> point_c_imag;
@@ -120,7 +120,7 @@ class Feeder {
     if (batch.rows.count == 0) {
       AddStats(0, batch.places.size(), WorkSince(work_, reported_work_));
       feed_.FinishedApart(batch.places, batch.point_counts, batch.point_work, false);
-    } else if (batch.places.size() == batch.rows.count * xs_.size()) {
+    } else if (batch.in_order) {
       Report(batch.rows, batch.point_counts, batch.point_work, false);  // none set apart
     } else {
       // Back in their places in the rows; the points set apart read 0.
@@ -158,10 +158,11 @@ class Feeder {
     batch.places.clear();
     const std::size_t width = xs_.size();
     const std::span<const char> apart = feed_.ApartMask();
+    batch.in_order = apart.empty();
     for (std::size_t r = 0; r < rows.count; ++r) {
       const std::size_t row = rows.first + r;
       if (apart.empty()) {
-        PlaceRow(batch, row, r * width);
+        PlaceRow(batch, row);
         continue;
       }
       for (std::size_t column = 0; column < width; ++column) {
@@ -180,6 +181,7 @@ class Feeder {
     }
     Batch& batch = TakeFreeBatch();
     batch.rows = {};
+    batch.in_order = false;
     batch.places.clear();
     for (const std::int32_t point : points) {
       const auto index = static_cast<std::size_t>(point);
@@ -201,25 +203,22 @@ class Feeder {
     batch.point_c_imag.push_back((ys_[row] + params_.offset_y) * params_.scale);
   }
 
-  // Adds the whole row, as Place does each of its points.
-  void PlaceRow(Batch& batch, std::size_t row, std::size_t row_place) {
-    const std::size_t first = batch.places.size();
-    batch.places.resize(first + xs_.size());
-    std::iota(batch.places.begin() + static_cast<std::ptrdiff_t>(first), batch.places.end(),
-              static_cast<std::int32_t>(row_place));
+  // Adds the whole row to a batch in order.
+  void PlaceRow(Batch& batch, std::size_t row) {
     batch.point_c_real.insert(batch.point_c_real.end(), c_real_.begin(), c_real_.end());
     batch.point_c_imag.resize(batch.point_c_real.size(),
                               (ys_[row] + params_.offset_y) * params_.scale);
   }
 
   static void Ready(Batch& batch) {
-    batch.point_counts.resize(batch.places.size());
-    batch.point_work.resize(batch.places.size());
+    const std::size_t size = batch.point_c_real.size();
+    batch.point_counts.resize(size);
+    batch.point_work.resize(size);
     batch.c_real = batch.point_c_real.data();
     batch.c_imag = batch.point_c_imag.data();
     batch.counts = batch.point_counts.data();
     batch.work = batch.point_work.data();
-    batch.size = static_cast<std::int64_t>(batch.places.size());
+    batch.size = static_cast<std::int64_t>(size);
     batch.taken = 0;
     batch.unfinished = batch.size;
   }
