@@ -58,8 +58,10 @@ class SideProver {
     }
   }
 
-  // Steps the prover while its lanes are mostly busy, or while every live lane waits on a
-  // proof, kMaxProverSteps steps at most. Once the feed is dry, it also steps for fewer
+  // Steps the prover while at least three quarters of its lanes are busy, or while every live
+  // lane waits on a proof, kMaxProverSteps steps at most. A prover step costs as much whether a
+  // lane is busy or not: from half busy, dive 22 ran 4 % longer (2 % fewer iterations, but the
+  // prover's steps cost more than they saved). Once the feed is dry, it also steps for fewer
   // proposals, `dry_pace` steps at most: as many as each lane took in its last run, so that the
   // proofs of the last long orbits keep pace with their lanes. Returns the lanes whose points it
   // proved: their count is now the cap.
@@ -69,7 +71,7 @@ class SideProver {
     Fill();
     std::int64_t steps_left = kMaxProverSteps;
     while (steps_left > 0 && busy_ > 0) {
-      if (2 * busy_ < kProverLanes && busy_ + waiting_count_ < live) {
+      if (4 * busy_ < 3 * kProverLanes && busy_ + waiting_count_ < live) {
         if (dry_pace <= 0) break;
         steps_left = std::min(steps_left, dry_pace);
       }
