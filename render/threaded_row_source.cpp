@@ -150,11 +150,12 @@ void ThreadedRowSource::Finish(std::uint64_t view, RowFeed::Rows rows,
     if (apart_->apart.empty()) {
       std::copy(counts.begin(), counts.end(), counts_.begin() + first);
       if (keeps_work_) std::copy(work.begin(), work.end(), work_.begin() + first);
-    }
-    for (std::size_t i = 0; i < counts.size() && !apart_->apart.empty(); ++i) {
-      if (apart_->apart[first + i] != 0) continue;  // counted apart
-      counts_[first + i] = counts[i];
-      work_[first + i] = work[i];
+    } else {
+      for (std::size_t i = 0; i < counts.size(); ++i) {
+        if (apart_->apart[first + i] != 0) continue;  // counted apart
+        counts_[first + i] = counts[i];
+        work_[first + i] = work[i];
+      }
     }
     for (std::size_t row = rows.first; row < rows.first + rows.count; ++row) {
       fault_[row] |= static_cast<char>(fault);

@@ -155,7 +155,6 @@ class Feeder {
     }
     Batch& batch = TakeFreeBatch();
     batch.rows = rows;
-    batch.places.clear();
     const std::size_t width = xs_.size();
     const std::span<const char> apart = feed_.ApartMask();
     batch.in_order = apart.empty();
@@ -182,7 +181,6 @@ class Feeder {
     Batch& batch = TakeFreeBatch();
     batch.rows = {};
     batch.in_order = false;
-    batch.places.clear();
     for (const std::int32_t point : points) {
       const auto index = static_cast<std::size_t>(point);
       Place(batch, index / xs_.size(), index % xs_.size(), index - index % xs_.size());
@@ -227,6 +225,7 @@ class Feeder {
     if (free_.empty()) return pool_.emplace_back();
     Batch* batch = free_.back();
     free_.pop_back();
+    batch->places.clear();
     batch->point_c_real.clear();
     batch->point_c_imag.clear();
     return *batch;
