@@ -7,8 +7,9 @@ namespace fractal {
 namespace {
 
 // Orbits run at least this share of the last cap to be counted first. Of the shares tried, from
-// a quarter down to 1/256, 1/256 drew dives 20 to 26 after their parent view fastest or nearly
-// (in a trial with each point's exact-repeat work standing in for the kernel's).
+// a quarter down to 1/1024, 1/256 drew dives 20 to 26 after their parent view fastest or nearly
+// so, both in a trial with each point's exact-repeat work standing in for the kernel's and in
+// the kernel itself.
 constexpr std::int64_t kSlowShareInverse = 256;
 // Below this many iterations no orbit holds a drawing up for long.
 constexpr std::int64_t kSlowFrom = std::int64_t{1} << 13;
