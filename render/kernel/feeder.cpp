@@ -190,22 +190,21 @@ class Feeder {
   }
 
   bool LanesTake() const { return !xs_.empty() && params_.cap > 0 && tame_columns_; }
-  bool TameRow(std::size_t row) const {
-    return std::fabs((ys_[row] + params_.offset_y) * params_.scale) <= kTame;
-  }
+  // The imaginary part of c on the row, as the plain loop computes it.
+  double RowImag(std::size_t row) const { return (ys_[row] + params_.offset_y) * params_.scale; }
+  bool TameRow(std::size_t row) const { return std::fabs(RowImag(row)) <= kTame; }
 
   // Adds the point at `row`, `column` to the batch; its place is `column` past `row_place`.
   void Place(Batch& batch, std::size_t row, std::size_t column, std::size_t row_place) {
     batch.places.push_back(static_cast<std::int32_t>(row_place + column));
     batch.point_c_real.push_back(c_real_[column]);
-    batch.point_c_imag.push_back((ys_[row] + params_.offset_y) * params_.scale);
+    batch.point_c_imag.push_back(RowImag(row));
   }
 
   // Adds the whole row to a batch in order.
   void PlaceRow(Batch& batch, std::size_t row) {
     batch.point_c_real.insert(batch.point_c_real.end(), c_real_.begin(), c_real_.end());
-    batch.point_c_imag.resize(batch.point_c_real.size(),
-                              (ys_[row] + params_.offset_y) * params_.scale);
+    batch.point_c_imag.resize(batch.point_c_real.size(), RowImag(row));
   }
 
   static void Ready(Batch& batch) {
