@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "render/kernel/chunks.h"
 #include "render/kernel/escape_time.h"
 #include "render/view_steps.h"
 #include "support/click_views.h"
@@ -265,6 +266,36 @@ TEST_P(KernelTargetTest, NoFusedMultiplyAdd) {
   }
   // Enough points where fusing would show.
   EXPECT_GT(differing, 50);
+}
+
+// Lanes whose c is tame test for escape only at the end of a block, which is exact only if no
+// state that fails the test is followed by one that passes. The hardest case: |z| just over 2,
+// with z^2 pointing against c, and c on the edge of the tame region.
+TEST(KernelTameC, AStateThatFailsTheEscapeTestIsNeverFollowedByOneThatPasses) {
+  std::mt19937_64 random(9);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const auto fails = [](double zr, double zi) { return !(zr * zr + zi * zi < 4.0); };
+  int tried = 0;
+  for (int trial = 0; trial < 100000; ++trial) {
+    const double share = unit(random);
+    const double cr = std::copysign(kernel_detail::kTameBelow * share, unit(random) - 0.5);
+    const double ci = std::copysign(kernel_detail::kTameBelow * (1 - share), unit(random) - 0.5);
+    const double half_angle = (std::atan2(-ci, -cr) + 1e-3 * (unit(random) - 0.5)) / 2;
+    const double radius = 2.0 * (1.0 + 0x1p-50 * std::floor(64 * unit(random)));
+    double zr = radius * std::cos(half_angle);
+    double zi = radius * std::sin(half_angle);
+    if (!fails(zr, zi)) continue;
+    ++tried;
+    for (int step = 0; step < 64; ++step) {
+      const double zr2 = zr * zr;
+      const double zi2 = zi * zi;
+      const double t = zr2 - zi2 + cr;
+      zi = ci + 2 * zr * zi;
+      zr = t;
+      ASSERT_TRUE(fails(zr, zi)) << "c = " << cr << " + " << ci << "i, step " << step;
+    }
+  }
+  EXPECT_GT(tried, 10000);
 }
 
 TEST_P(KernelTargetTest, RaisesNoFloatingPointFaultOnAViewTheViewerReaches) {
