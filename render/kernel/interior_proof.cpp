@@ -31,9 +31,9 @@ ProofRadii FirstRadii(double distance) {
 }
 
 ProofRadii CloserRadii(double closest) {
-  // 2 apart, from 1/32 of the radius that came closest up to 4 times it.
+  // 2 apart, from a quarter of the radius that came closest up to twice it.
   ProofRadii radii;
-  for (int j = 0; j < kProofRadii; ++j) radii[j] = std::ldexp(closest, j - 5);
+  for (int j = 0; j < kProofRadii; ++j) radii[j] = std::ldexp(closest, j - 2);
   return radii;
 }
 

@@ -22,8 +22,9 @@
 
 namespace fractal::kernel_detail {
 
-// Radii tried at once: they share the orbit steps, so a few more cost little.
-inline constexpr int kProofRadii = 8;
+// Radii tried at once. They share the orbit steps, but each costs the prover four operations a
+// step: 4 drew dive 22 about 6 % faster than 8, with as many points proven; 3 and 2 proved fewer.
+inline constexpr int kProofRadii = 4;
 using ProofRadii = std::array<double, kProofRadii>;
 
 struct ProofCandidate {
