@@ -15,8 +15,13 @@ EscapeParams MakeEscapeParams(const ViewState& view) {
 }
 
 std::int32_t EscapeCount(double c_real, double c_imag, std::int32_t cap) {
-  double zr = 0;
-  double zi = 0;
+  return EscapeCountFrom(0, 0, c_real, c_imag, cap);
+}
+
+std::int32_t EscapeCountFrom(double z_real, double z_imag, double c_real, double c_imag,
+                             std::int32_t cap) {
+  double zr = z_real;
+  double zi = z_imag;
   std::int32_t n = 0;
   for (; n < cap; ++n) {
     const double zr2 = zr * zr;

@@ -23,6 +23,10 @@ EscapeParams MakeEscapeParams(const ViewState& view);
 // Iterations z -> z^2 + c from z = 0 until |z| >= 2 or the cap is reached.
 std::int32_t EscapeCount(double c_real, double c_imag, std::int32_t cap);
 
+// The same iterations from the state z instead of 0.
+std::int32_t EscapeCountFrom(double z_real, double z_imag, double c_real, double c_imag,
+                             std::int32_t cap);
+
 // Counts of one row: view y, and the view x of each point.
 void ComputeRowScalar(const EscapeParams& params, double y, std::span<const double> xs,
                       std::span<std::int32_t> counts);

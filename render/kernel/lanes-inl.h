@@ -50,6 +50,7 @@
 #include <limits>
 
 #include "render/kernel/chunks.h"
+#include "render/kernel/escape_time.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace fractal::kernel_detail {
@@ -137,22 +138,12 @@ struct RunResult {
 };
 
 // Counts the lanes in `lanes` (bit i: lane o + i) again from the state where their untested
-// block began, with the plain test and step, `steps` steps at most.
+// block began, with the plain loop, `steps` steps at most.
 HWY_NOINLINE inline void Recount(LaneState& s, int o, std::uint64_t lanes, int steps) {
   for (; lanes != 0; lanes &= lanes - 1) {
     const int lane = o + __builtin_ctzll(lanes);
-    double zr = s.block_zr[lane];
-    double zi = s.block_zi[lane];
-    int passed = 0;
-    for (; passed < steps; ++passed) {
-      const double zr2 = zr * zr;
-      const double zi2 = zi * zi;
-      if (zr2 + zi2 >= 4.0) break;
-      const double t = zr2 - zi2 + s.cr[lane];
-      zi = s.ci[lane] + 2.0 * zr * zi;
-      zr = t;
-    }
-    s.count[lane] += passed;
+    s.count[lane] +=
+        EscapeCountFrom(s.block_zr[lane], s.block_zi[lane], s.cr[lane], s.ci[lane], steps);
   }
 }
 
