@@ -268,18 +268,19 @@ TEST_P(KernelTargetTest, NoFusedMultiplyAdd) {
   EXPECT_GT(differing, 50);
 }
 
-// Lanes whose c is tame test for escape only at the end of a block, which is exact only if no
-// state that fails the test is followed by one that passes. The hardest case: |z| just over 2,
-// with z^2 pointing against c, and c on the edge of the tame region.
-TEST(KernelTameC, AStateThatFailsTheEscapeTestIsNeverFollowedByOneThatPasses) {
+// Lanes whose c is below kUntestedBelow test for escape only at the end of a block, which is exact
+// only if no state that fails the test is followed by one that passes. The hardest case: |z| just
+// over 2, with z^2 pointing against c, and c at that bound.
+TEST(KernelUntestedSteps, AStateThatFailsTheEscapeTestIsNeverFollowedByOneThatPasses) {
   std::mt19937_64 random(9);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   const auto fails = [](double zr, double zi) { return !(zr * zr + zi * zi < 4.0); };
   int tried = 0;
   for (int trial = 0; trial < 100000; ++trial) {
     const double share = unit(random);
-    const double cr = std::copysign(kernel_detail::kTameBelow * share, unit(random) - 0.5);
-    const double ci = std::copysign(kernel_detail::kTameBelow * (1 - share), unit(random) - 0.5);
+    const double cr = std::copysign(kernel_detail::kUntestedBelow * share, unit(random) - 0.5);
+    const double ci =
+        std::copysign(kernel_detail::kUntestedBelow * (1 - share), unit(random) - 0.5);
     const double half_angle = (std::atan2(-ci, -cr) + 1e-3 * (unit(random) - 0.5)) / 2;
     const double radius = 2.0 * (1.0 + 0x1p-50 * std::floor(64 * unit(random)));
     double zr = radius * std::cos(half_angle);

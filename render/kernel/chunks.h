@@ -30,7 +30,7 @@ struct LaneLimits {
 // Lanes whose c has |cr| + |ci| below this may step without escape tests and test only the last
 // state of a block: for such c, a state that fails the test is followed only by states that
 // fail it too, or by infinities and NaNs.
-inline constexpr double kTameBelow = 1.99;
+inline constexpr double kUntestedBelow = 1.99;
 
 // Points handed to the lanes together: those of one or more rows.
 struct PointChunk {

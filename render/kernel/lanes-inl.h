@@ -124,7 +124,7 @@ struct LaneState {
   alignas(64) std::int64_t closest_steps[kSlots];  // its steps from the checkpoint
   alignas(64) double block_zr[kSlots];             // the state where an untested block began
   alignas(64) double block_zi[kSlots];
-  std::uint64_t wild = 0;            // bit i: lane i's c is not below kTameBelow
+  std::uint64_t tested = 0;          // bit i: lane i steps with tests (c not below kUntestedBelow)
   std::int64_t proof_steps[kSlots];  // steps proofs have run for the lane's point
   std::int64_t point[kSlots];        // index in its chunk, -1 for an idle lane
   PointChunk* chunk[kSlots];         // nullptr for an idle lane
@@ -349,7 +349,7 @@ struct LaneRuns {
 
   // Counts a block of `steps` steps (the lead's kLead times as many) that ran without escape
   // tests. Once a state fails the test, every later one fails it too or is infinite or NaN, as
-  // long as |c| < 2 (less a few units of rounding, which kTameBelow leaves by far): then
+  // long as |c| < 2 (less a few units of rounding, which kUntestedBelow leaves by far): then
   // |z| >= 2 > |c|, so |z^2 + c| >= 4 - |c| > 2. So a lane whose last state passes passed at
   // every step, and counts them all; a lane whose last state fails (or is NaN) finished within
   // the block or at its next test, and is counted again from the block's first state.
@@ -490,10 +490,10 @@ RunResult RunOn(LaneState& s, const LaneLimits& limits, int live, bool untested)
 }
 
 // Whether the first `live` lanes may step without escape tests: they track returns, and every
-// c among them is tame.
+// c among them is below kUntestedBelow.
 inline bool MayRunUntested(const LaneState& s, const LaneLimits& limits, int live) {
   const std::uint64_t held = live >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << live) - 1;
-  return limits.propose_from < limits.cap && (s.wild & held) == 0;
+  return limits.propose_from < limits.cap && (s.tested & held) == 0;
 }
 
 // Iterates the first `live` lanes: on narrow vectors once the feed is dry and two of them hold

@@ -44,8 +44,8 @@ inline void StartLane(LaneState& s, int lane, PointChunk& chunk, const LaneLimit
   s.point[lane] = point;
   s.chunk[lane] = &chunk;
   const std::uint64_t bit = std::uint64_t{1} << lane;
-  const bool tame = std::fabs(s.cr[lane]) + std::fabs(s.ci[lane]) < kTameBelow;
-  s.wild = tame ? s.wild & ~bit : s.wild | bit;
+  const bool may_skip_tests = std::fabs(s.cr[lane]) + std::fabs(s.ci[lane]) < kUntestedBelow;
+  s.tested = may_skip_tests ? s.tested & ~bit : s.tested | bit;
 }
 
 // An idle lane iterates z = 0, c = 0: quiet, and never finished.
@@ -61,7 +61,7 @@ inline void ClearLane(LaneState& s, int lane) {
   s.proof_steps[lane] = 0;
   s.point[lane] = -1;
   s.chunk[lane] = nullptr;
-  s.wild &= ~(std::uint64_t{1} << lane);
+  s.tested &= ~(std::uint64_t{1} << lane);
 }
 
 inline void SwapLanes(LaneState& s, int a, int b) {
@@ -81,8 +81,8 @@ inline void SwapLanes(LaneState& s, int a, int b) {
   std::swap(s.proof_steps[a], s.proof_steps[b]);
   std::swap(s.point[a], s.point[b]);
   std::swap(s.chunk[a], s.chunk[b]);
-  const std::uint64_t differ = (s.wild >> a ^ s.wild >> b) & 1;
-  s.wild ^= differ << a | differ << b;
+  const std::uint64_t differ = (s.tested >> a ^ s.tested >> b) & 1;
+  s.tested ^= differ << a | differ << b;
 }
 
 inline void MoveLane(LaneState& s, int to, int from) {
