@@ -206,7 +206,8 @@ void PrintWorkTable(const std::vector<WorkRow>& rows, double plain_rate) {
       "proven: points the kernel proved interior; proof st: the steps its proofs ran (part of\n"
       "  executed).\n"
       "least s: time of the least and Brent pass on every hardware thread.\n"
-      "alone s: the point whose Brent loop runs longest, alone through the kernel on one thread.\n"
+      "alone s: the point whose Brent loop runs longest, alone through the kernel on one thread,\n"
+      "  every other thread idle.\n"
       "bound s: the larger of executed over the no-cycle-check iterations a second on every\n"
       "  thread (%.2f G) and alone s; NT/bd: the whole drawing on every thread over it.\n",
       plain_rate * 1e-9);
