@@ -3,6 +3,7 @@
 #include "render/kernel/kernel.h"
 #include "render/row_source.h"
 #include "render/view_steps.h"
+#include "runtime/runtime.h"
 
 namespace fractal {
 
@@ -14,7 +15,7 @@ RowCounts SerialRowSource::Row(int row) {
   counts_.resize(ColumnSteps().size());
   std::feclearexcept(FE_ALL_EXCEPT);
   ComputeRow(params_, RowSteps()[row], ColumnSteps(), counts_);
-  const bool fault = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW) != 0;
+  const bool fault = std::fetestexcept(kFloatingPointFaults) != 0;
   return {counts_, fault};
 }
 

@@ -82,11 +82,11 @@ Colour BuildColour(std::int16_t red, std::int16_t green, std::int16_t blue) {
   return component(red) + 256 * component(green) + 65536 * component(blue);
 }
 
-void ClearFloatingPointStatus() { std::feclearexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW); }
+void ClearFloatingPointStatus() { std::feclearexcept(kFloatingPointFaults); }
 
 void CheckFloatingPointStatus(std::string_view what) {
   // Clearing costs several times as much as testing, and only a fault leaves anything to clear.
-  if (std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW) == 0) return;
+  if (std::fetestexcept(kFloatingPointFaults) == 0) return;
   ClearFloatingPointStatus();
   RaiseFloatingPointError(what);
 }

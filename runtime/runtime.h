@@ -2,6 +2,7 @@
 // the run-time errors that end the process.
 #pragma once
 
+#include <cfenv>
 #include <cfloat>
 #include <cstdint>
 #include <stdexcept>
@@ -57,6 +58,10 @@ double Power(double base, double exponent);
 
 // red + 256 * green + 65536 * blue, each component clamped to 0..255.
 Colour BuildColour(std::int16_t red, std::int16_t green, std::int16_t blue);
+
+// The floating-point flags that count as a fault: an invalid operation, a division by zero or an
+// overflow. Underflow and inexact results are part of ordinary arithmetic.
+inline constexpr int kFloatingPointFaults = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 
 // Raises the floating-point error if an invalid operation, a division by zero or an overflow
 // has been flagged on this thread since the flags were last cleared; clears them.

@@ -9,16 +9,15 @@
 
 #include "render/kernel/chunks.h"
 #include "render/kernel/kernel.h"
+#include "runtime/runtime.h"
 
 namespace fractal {
 namespace {
 
-constexpr int kFaults = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
-
 // Below this magnitude of c, the scalar iteration cannot overflow before it stops (|z| < 2 until
-// the last step, and then |z| <= 4 + |c|), so it raises none of kFaults. The vector lanes keep
-// iterating escaped orbits until the next look at the lanes, which may overflow; for such rows
-// their faults are cleared and the scalar status stands.
+// the last step, and then |z| <= 4 + |c|), so it raises none of kFloatingPointFaults. The vector
+// lanes keep iterating escaped orbits until the next look at the lanes, which may overflow; for
+// such rows their faults are cleared and the scalar status stands.
 constexpr double kTame = 1e100;
 
 // Lanes look for cycles once some lane has run this many iterations.
@@ -262,9 +261,9 @@ class Feeder {
   // The faults `compute` raises, which also join those of the plain loop so far.
   template <class Compute>
   int PlainFaults(Compute compute) {
-    std::feclearexcept(kFaults);
+    std::feclearexcept(kFloatingPointFaults);
     compute();
-    const int faults = std::fetestexcept(kFaults);
+    const int faults = std::fetestexcept(kFloatingPointFaults);
     plain_faults_ |= faults;
     return faults;
   }
@@ -362,7 +361,7 @@ void ComputeRows(const EscapeParams& params, std::span<const double> ys, std::sp
 void ComputeFed(const EscapeParams& params, std::span<const double> ys, std::span<const double> xs,
                 RowFeed& feed, KernelScratch& scratch) {
   fexcept_t status;
-  std::fegetexceptflag(&status, kFaults);
+  std::fegetexceptflag(&status, kFloatingPointFaults);
   int plain_faults = 0;
   {
     Feeder feeder(params, ys, xs, feed, scratch);
@@ -375,7 +374,7 @@ void ComputeFed(const EscapeParams& params, std::span<const double> ys, std::spa
   }
   // The lanes go on iterating escaped orbits until their next look, which may overflow; the
   // plain loop raises nothing on tame rows, so only its own faults join the caller's.
-  std::fesetexceptflag(&status, kFaults);
+  std::fesetexceptflag(&status, kFloatingPointFaults);
   if (plain_faults != 0) std::feraiseexcept(plain_faults);
 }
 
