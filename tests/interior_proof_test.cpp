@@ -1,7 +1,7 @@
 // Interior proofs: the disk arithmetic held against arithmetic of higher precision, and every
 // proof the prover makes on deep views and near parabolic points held against plain iteration
 // and against orbits started on the rim of its first disk.
-#include "render/kernel/interior_proof.h"
+#include "render/kernel/proof/interior_proof.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "render/kernel/chunks.h"
-#include "render/kernel/disk_bounds.h"
+#include "render/kernel/proof/disk_bounds.h"
 #include "support/click_views.h"
 #include "support/kernel_testing.h"
 #include "view/view_state.h"
@@ -426,8 +426,8 @@ TEST_P(KernelProver, ProvesAsTheScalarProver) {
     }
   }
   std::vector<ProofOutcome> outcomes(candidates.size());
-  ProveCandidatesBody(candidates.data(), budgets.data(), outcomes.data(),
-                      static_cast<int>(candidates.size()));
+  ProveProposalsBody(candidates.data(), budgets.data(), outcomes.data(),
+                     static_cast<int>(candidates.size()));
   int proven = 0;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const ProofOutcome scalar = ProveInterior(candidates[i], budgets[i]);

@@ -1,5 +1,5 @@
 // What the feeder hands the kernel's vector body, and the body's two entry points. The body is
-// compiled once per instruction set (lanes-inl.h); Highway picks the one this CPU runs best.
+// compiled once per instruction set (body.cpp); Highway picks the one this CPU runs best.
 //
 // Plain pointers and function pointers on purpose: every target's copy of the body sees the
 // same layout, and no library template is instantiated inside a target's code.
@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "render/kernel/interior_proof.h"
+#include "render/kernel/proof/interior_proof.h"
 
 namespace fractal::kernel_detail {
 
@@ -29,7 +29,7 @@ struct LaneLimits {
 
 // Lanes whose c has |cr| + |ci| below this may step without escape tests and test only the last
 // state of a block: for such c, a state that fails the test is followed only by states that
-// fail it too, or by infinities and NaNs.
+// fail it too, or by infinities and NaNs (lanes/untested-inl.h has the argument).
 inline constexpr double kUntestedBelow = 1.99;
 
 // Points handed to the lanes together: those of one or more rows.
@@ -62,10 +62,11 @@ struct KernelWork {
 
 // The lane scheduler: refills lanes as points finish, looks for cycles and proves interiors.
 void ComputeFedBody(const PointFeed& feed, KernelWork& work);
-// Proves candidates with the lane scheduler's prover, a batch at a time: the outcome of each
-// with its step budget (for tests, which hold it to ProveInterior's).
-void ProveCandidatesBody(const ProofCandidate* candidates, const std::int64_t* budgets,
-                         ProofOutcome* outcomes, int count);
+// Proposes each candidate, with its step budget, from a lane of its own to the side prover that
+// drawings use, and runs the prover until every proof has ended: the outcome of each (for tests,
+// which hold it to ProveInterior's).
+void ProveProposalsBody(const ProofCandidate* candidates, const std::int64_t* budgets,
+                        ProofOutcome* outcomes, int count);
 // Small caps: fixed groups of consecutive points run until the whole group is done, with no
 // refills and no cycle checks.
 void ComputeGroupsBody(const RowTask& task, KernelWork& work);

@@ -23,14 +23,9 @@ std::int32_t EscapeCountFrom(double z_real, double z_imag, double c_real, double
   double zr = z_real;
   double zi = z_imag;
   std::int32_t n = 0;
+  // sqrt is correctly rounded, so sqrt(s) >= 2 exactly when s >= 4.
   for (; n < cap; ++n) {
-    const double zr2 = zr * zr;
-    const double zi2 = zi * zi;
-    // sqrt is correctly rounded, so sqrt(s) >= 2 exactly when s >= 4.
-    if (zr2 + zi2 >= 4.0) break;
-    const double t = (zr2 - zi2) + c_real;
-    zi = c_imag + (2 * zr) * zi;
-    zr = t;
+    if (StepOrbit(c_real, c_imag, zr, zi) >= 4.0) break;
   }
   return n;
 }

@@ -20,6 +20,18 @@ struct EscapeParams {
 // Raises the overflow error if the cap 16 * Zoom does not fit 32 bits.
 EscapeParams MakeEscapeParams(const ViewState& view);
 
+// One step z -> z^2 + c, as every part of the engine takes it, scalar or vector: each product and
+// sum its own IEEE operation, in this order. Returns |z|^2 before the step, which the escape test
+// compares with 4.
+inline double StepOrbit(double c_real, double c_imag, double& z_real, double& z_imag) {
+  const double r2 = z_real * z_real;
+  const double i2 = z_imag * z_imag;
+  const double t = (r2 - i2) + c_real;
+  z_imag = c_imag + (2 * z_real) * z_imag;
+  z_real = t;
+  return r2 + i2;
+}
+
 // Iterations z -> z^2 + c from z = 0 until |z| >= 2 or the cap is reached.
 std::int32_t EscapeCount(double c_real, double c_imag, std::int32_t cap);
 

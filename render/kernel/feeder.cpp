@@ -7,28 +7,21 @@
 #include <stdexcept>
 #include <vector>
 
+#include "render/kernel/batch_maker.h"
 #include "render/kernel/chunks.h"
 #include "render/kernel/kernel.h"
+#include "render/kernel/tuning.h"
 #include "runtime/runtime.h"
 
 namespace fractal {
 namespace {
 
-// Below this magnitude of c, the scalar iteration cannot overflow before it stops (|z| < 2 until
-// the last step, and then |z| <= 4 + |c|), so it raises none of kFloatingPointFaults. The vector
-// lanes keep iterating escaped orbits until the next look at the lanes, which may overflow; for
-// such rows their faults are cleared and the scalar status stands.
-constexpr double kTame = 1e100;
+namespace tuning = kernel_detail::tuning;
 
-// Lanes look for cycles once some lane has run this many iterations.
-constexpr std::int64_t kCycleCheckFrom = 64;
+using kernel_detail::Batch;
+using kernel_detail::BatchMaker;
+
 constexpr std::int64_t kNoCycleCheck = std::int64_t{1} << 40;  // beyond every cap
-// Lanes propose returns for interior proofs from this count on, where the cap is at least
-// kProposeFromCap: a proposal costs as much as a few hundred iterations, tracking returns slows
-// every iteration a little, and below these exact cycle detection decides most points anyway
-// (at dive 16, cap 2^20, they cost about 4 % of the drawing and saved nothing).
-constexpr std::int64_t kProposeFrom = 2048;
-constexpr std::int64_t kProposeFromCap = std::int64_t{1} << 21;
 
 std::atomic<bool> cycle_detection{true};
 std::atomic<KernelStats*> stats_sink{nullptr};
@@ -53,18 +46,6 @@ kernel_detail::KernelWork WorkSince(const kernel_detail::KernelWork& now,
   return since;
 }
 
-// Points of the feed on their way through the lanes: those of some rows but the points set
-// apart, or some points set apart, with their plane coordinates.
-struct Batch : kernel_detail::PointChunk {
-  RowFeed::Rows rows;                // none for points set apart
-  bool in_order = false;             // every point of the rows, in order: `places` lists none
-  std::vector<std::int32_t> places;  // each point's index in the rows, or in the view if apart
-  std::vector<double> point_c_real;
-  std::vector<double> point_c_imag;
-  std::vector<std::int32_t> point_counts;
-  std::vector<std::int64_t> point_work;
-};
-
 }  // namespace
 
 struct KernelScratch::Batches {
@@ -76,8 +57,9 @@ KernelScratch::~KernelScratch() = default;
 
 namespace {
 
-// Turns the feed's rows into chunks of points for the lanes. Rows that are not tame, which no
-// view of the viewer has, are counted at once by the plain loop, which also gives their status.
+// Hands the lanes the feed's points, batch after batch, and the feed their counts. Points the
+// lanes cannot take, which no view of the viewer has, are counted at once by the plain loop,
+// which also gives their floating-point status.
 class Feeder {
  public:
   Feeder(const EscapeParams& params, std::span<const double> ys, std::span<const double> xs,
@@ -86,23 +68,15 @@ class Feeder {
         ys_(ys),
         xs_(xs),
         feed_(feed),
-        pool_(scratch.batches().pool),
-        c_real_(xs.size()) {
-    for (std::size_t i = 0; i < xs.size(); ++i) {
-      c_real_[i] = (xs[i] + params.offset_x) * params.scale;
-      tame_columns_ &= std::fabs(c_real_[i]) <= kTame;
-    }
-    // Every batch of the scratch is free again: the last ComputeFed with it has returned.
-    for (Batch& batch : pool_) free_.push_back(&batch);
-  }
+        batches_(params, ys, xs, scratch.batches().pool) {}
 
   kernel_detail::PointChunk* Next() {
     for (std::span<const std::int32_t> points; !(points = feed_.TakeApart()).empty();) {
-      if (Batch* batch = PrepareApart(points)) return batch;
+      if (Batch* batch = batches_.FromPoints(points)) return batch;
       ComputePlainApart(points);
     }
     for (RowFeed::Rows rows; (rows = feed_.Take()).count != 0;) {
-      Batch* batch = Prepare(rows);
+      Batch* batch = batches_.FromRows(rows, feed_.ApartMask());
       if (batch == nullptr) {
         ComputePlain(rows);
       } else if (batch->size != 0) {
@@ -132,12 +106,12 @@ class Feeder {
       }
       Report(batch.rows, row_counts_, row_work_, false);
     }
-    free_.push_back(&batch);
+    batches_.Release(batch);
   }
 
   bool Abandoned() { return feed_.Abandoned(); }
 
-  // The faults the plain loop raised on the rows that were not tame.
+  // The faults the plain loop raised on the points the lanes could not take.
   int PlainFaults() const { return plain_faults_; }
   kernel_detail::KernelWork& Work() { return work_; }
 
@@ -145,90 +119,6 @@ class Feeder {
   ~Feeder() { AddStats(0, 0, WorkSince(work_, reported_work_)); }
 
  private:
-  // The rows' points but those set apart, as a chunk for the lanes; nullptr if the lanes cannot
-  // take them.
-  Batch* Prepare(RowFeed::Rows rows) {
-    if (!LanesTake()) return nullptr;
-    for (std::size_t r = rows.first; r < rows.first + rows.count; ++r) {
-      if (!TameRow(r)) return nullptr;
-    }
-    Batch& batch = TakeFreeBatch();
-    batch.rows = rows;
-    const std::size_t width = xs_.size();
-    const std::span<const char> apart = feed_.ApartMask();
-    batch.in_order = apart.empty();
-    for (std::size_t r = 0; r < rows.count; ++r) {
-      const std::size_t row = rows.first + r;
-      if (apart.empty()) {
-        PlaceRow(batch, row);
-        continue;
-      }
-      for (std::size_t column = 0; column < width; ++column) {
-        if (apart[row * width + column] == 0) Place(batch, row, column, r * width);
-      }
-    }
-    Ready(batch);
-    return &batch;
-  }
-
-  // Points set apart, as a chunk for the lanes; nullptr if the lanes cannot take them.
-  Batch* PrepareApart(std::span<const std::int32_t> points) {
-    if (!LanesTake()) return nullptr;
-    for (const std::int32_t point : points) {
-      if (!TameRow(static_cast<std::size_t>(point) / xs_.size())) return nullptr;
-    }
-    Batch& batch = TakeFreeBatch();
-    batch.rows = {};
-    batch.in_order = false;
-    for (const std::int32_t point : points) {
-      const auto index = static_cast<std::size_t>(point);
-      Place(batch, index / xs_.size(), index % xs_.size(), index - index % xs_.size());
-    }
-    Ready(batch);
-    return &batch;
-  }
-
-  bool LanesTake() const { return !xs_.empty() && params_.cap > 0 && tame_columns_; }
-  // The imaginary part of c on the row, as the plain loop computes it.
-  double RowImag(std::size_t row) const { return (ys_[row] + params_.offset_y) * params_.scale; }
-  bool TameRow(std::size_t row) const { return std::fabs(RowImag(row)) <= kTame; }
-
-  // Adds the point at `row`, `column` to the batch; its place is `column` past `row_place`.
-  void Place(Batch& batch, std::size_t row, std::size_t column, std::size_t row_place) {
-    batch.places.push_back(static_cast<std::int32_t>(row_place + column));
-    batch.point_c_real.push_back(c_real_[column]);
-    batch.point_c_imag.push_back(RowImag(row));
-  }
-
-  // Adds the whole row to a batch in order.
-  void PlaceRow(Batch& batch, std::size_t row) {
-    batch.point_c_real.insert(batch.point_c_real.end(), c_real_.begin(), c_real_.end());
-    batch.point_c_imag.resize(batch.point_c_real.size(), RowImag(row));
-  }
-
-  static void Ready(Batch& batch) {
-    const std::size_t size = batch.point_c_real.size();
-    batch.point_counts.resize(size);
-    batch.point_work.resize(size);
-    batch.c_real = batch.point_c_real.data();
-    batch.c_imag = batch.point_c_imag.data();
-    batch.counts = batch.point_counts.data();
-    batch.work = batch.point_work.data();
-    batch.size = static_cast<std::int64_t>(size);
-    batch.taken = 0;
-    batch.unfinished = batch.size;
-  }
-
-  Batch& TakeFreeBatch() {
-    if (free_.empty()) return pool_.emplace_back();
-    Batch* batch = free_.back();
-    free_.pop_back();
-    batch->places.clear();
-    batch->point_c_real.clear();
-    batch->point_c_imag.clear();
-    return *batch;
-  }
-
   // The plain loop, with its own status: the lanes may have left spurious faults behind.
   void ComputePlain(RowFeed::Rows rows) {
     const std::size_t width = xs_.size();
@@ -279,10 +169,7 @@ class Feeder {
   std::span<const double> ys_;
   std::span<const double> xs_;
   RowFeed& feed_;
-  std::deque<Batch>& pool_;     // the scratch's batches, stable in memory as it grows
-  std::vector<double> c_real_;  // one per column
-  bool tame_columns_ = true;
-  std::vector<Batch*> free_;
+  BatchMaker batches_;
   std::vector<std::int32_t> row_counts_;  // whole rows, on their way to the feed
   std::vector<std::int64_t> row_work_;
   int plain_faults_ = 0;
@@ -299,8 +186,8 @@ void RunLanes(const EscapeParams& params, Feeder& feeder) {
       [](void* f) { return static_cast<Feeder*>(f)->Next(); },
       [](void* f, kernel_detail::PointChunk& chunk) { static_cast<Feeder*>(f)->Finished(chunk); },
       [](void* f) { return static_cast<Feeder*>(f)->Abandoned(); },
-      {params.cap, cycles ? kCycleCheckFrom : kNoCycleCheck,
-       cycles && params.cap >= kProposeFromCap ? kProposeFrom : kNoCycleCheck}};
+      {params.cap, cycles ? tuning::kCycleCheckFrom : kNoCycleCheck,
+       cycles && params.cap >= tuning::kProposeFromCap ? tuning::kProposeFrom : kNoCycleCheck}};
   kernel_detail::ComputeFedBody(feed, feeder.Work());
 }
 

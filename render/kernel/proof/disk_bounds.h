@@ -38,6 +38,10 @@ inline constexpr double kUnit = 0x1p-53;             // the rounding unit u
 inline constexpr double kMargin = 1.0 + 0x1p-44;     // dominates the roundings of a bound
 inline constexpr double kAbsoluteUp = 0x1p-999;      // dominates its underflows
 inline constexpr double kCompareUp = 1.0 + 0x1p-50;  // one rounding before a comparison
+// |m| <= fl(sqrt(s)) (1 + 2^-50) + 2^-500 for s the computed |m|^2: the square root and the
+// two squares and sum beneath it err by a few units relatively, the squares' underflows absolutely.
+inline constexpr double kModulusUp = 1.0 + 0x1p-50;
+inline constexpr double kModulusFloor = 0x1p-500;
 // A double w with |w| below this has a computed |w|^2 below 4: (4 - 2^-18)(1 + 2^-51) < 4.
 inline constexpr double kEscapeLimit = 2.0 - 0x1p-20;
 }  // namespace disk_constants
@@ -49,7 +53,10 @@ inline double MapErrorBound(double a, double b, double c_abs) {
 }
 
 // Upper bound on |m| from s = fl(fl(mr * mr) + fl(mi * mi)), as the escape test computed it.
-inline double ModulusAbove(double s) { return std::sqrt(s) * (1.0 + 0x1p-50) + 0x1p-500; }
+inline double ModulusAbove(double s) {
+  using namespace disk_constants;
+  return std::sqrt(s) * kModulusUp + kModulusFloor;
+}
 
 // One disk step around the orbit state m: D(m, r) maps into D(F(m), NextRadius(step, r)) for
 // every double of the disk, and no double of a disk with r < radius_limit passes the escape

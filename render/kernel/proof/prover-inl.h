@@ -1,14 +1,14 @@
 // The interior prover on the side of the lanes, compiled per target with them: the proposals of
 // several lanes proved together, so that their disk steps, each a chain of dependent roundings,
 // overlap. Each proposal runs ProveInterior's attempts with the same operations in the same
-// order (interior_proof.h), its radii as vectors: the outcome is the same on every target.
+// order (proof/interior_proof.h), its radii as vectors: the outcome is the same on every target.
 
 // Highway's per-target include guard: this file is included once for each target.
-#if defined(FRACTAL_RENDER_KERNEL_PROVER_INL_H_) == defined(HWY_TARGET_TOGGLE)
-#ifdef FRACTAL_RENDER_KERNEL_PROVER_INL_H_
-#undef FRACTAL_RENDER_KERNEL_PROVER_INL_H_
+#if defined(FRACTAL_RENDER_KERNEL_PROOF_PROVER_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef FRACTAL_RENDER_KERNEL_PROOF_PROVER_INL_H_
+#undef FRACTAL_RENDER_KERNEL_PROOF_PROVER_INL_H_
 #else
-#define FRACTAL_RENDER_KERNEL_PROVER_INL_H_
+#define FRACTAL_RENDER_KERNEL_PROOF_PROVER_INL_H_
 #endif
 
 #include <hwy/highway.h>
@@ -19,22 +19,20 @@
 #include <cstdint>
 #include <limits>
 
-#include "render/kernel/disk_bounds.h"
-#include "render/kernel/interior_proof.h"
+#include "render/kernel/escape_time.h"
+#include "render/kernel/proof/disk_bounds.h"
+#include "render/kernel/proof/interior_proof.h"
+#include "render/kernel/vector_step-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace fractal::kernel_detail {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-using DP = hn::ScalableTag<double>;
-using DPI = hn::RebindToSigned<DP>;
-using VP = hn::Vec<DP>;
-using VPI = hn::Vec<DPI>;
-constexpr int kProverLanes = static_cast<int>(hn::MaxLanes(DP()));
-
-// Proposals proved together: enough to keep every prover lane busy as proofs end.
-constexpr int kProofBatch = kProverLanes < 2 ? 4 : 2 * kProverLanes;
+// The prover runs on full vectors, one attempt in each lane.
+using VP = Doubles<DF>;
+using VPI = Ints<DF>;
+inline constexpr int kProverLanes = kFullLanes;
 
 constexpr double kDead = std::numeric_limits<double>::infinity();  // a radius no longer carried
 
@@ -69,9 +67,10 @@ struct ProverLanes {
   alignas(64) double start_r[kProverLanes];  // the attempt's first state
   alignas(64) double start_i[kProverLanes];
   alignas(64) double c_constant[kProverLanes];
-  alignas(64) double top[kProverLanes];  // the largest first radius still carried; 0 if none
-  // The radius that started as `top`, now: the largest carried, as radii keep their order.
-  alignas(64) double lead[kProverLanes];
+  // The outermost radius still carried: its first value (0 if none), and its value now (the
+  // largest carried, as radii keep their order through the steps).
+  alignas(64) double outer_first[kProverLanes];
+  alignas(64) double outer[kProverLanes];
   alignas(64) double first[kProofRadii][kProverLanes];
   alignas(64) double radius[kProofRadii][kProverLanes];
   alignas(64) std::int64_t steps[kProverLanes];
@@ -85,12 +84,12 @@ inline void StartAttempt(ProverLanes& p, int lane, const ProofSlot& slot) {
   p.zr[lane] = p.start_r[lane] = slot.candidate.z_real;
   p.zi[lane] = p.start_i[lane] = slot.candidate.z_imag;
   p.c_constant[lane] = slot.c_constant;
-  p.top[lane] = p.lead[lane] = 0;
+  p.outer_first[lane] = p.outer[lane] = 0;
   for (int j = 0; j < kProofRadii; ++j) {
     const double r = slot.first[j];
     p.first[j][lane] = r;
     p.radius[j][lane] = r > 0 ? r : kDead;
-    if (r > 0) p.top[lane] = p.lead[lane] = r;  // first radii ascend
+    if (r > 0) p.outer_first[lane] = p.outer[lane] = r;  // first radii ascend
   }
   p.steps[lane] = 0;
   p.period[lane] = std::min(slot.candidate.period, slot.budget - slot.outcome.steps);
@@ -100,12 +99,12 @@ inline void StartAttempt(ProverLanes& p, int lane, const ProofSlot& slot) {
 // attempt, and with it the proof, before any step (as in ProveInterior).
 inline bool BeginAttempt(ProverLanes& p, int lane, const ProofSlot& slot) {
   StartAttempt(p, lane, slot);
-  return p.top[lane] > 0;
+  return p.outer_first[lane] > 0;
 }
 
 inline void IdleLane(ProverLanes& p, int lane) {
   p.cr[lane] = p.ci[lane] = p.zr[lane] = p.zi[lane] = p.start_r[lane] = p.start_i[lane] = 0;
-  p.c_constant[lane] = p.top[lane] = p.lead[lane] = 0;
+  p.c_constant[lane] = p.outer_first[lane] = p.outer[lane] = 0;
   for (int j = 0; j < kProofRadii; ++j) p.first[j][lane] = p.radius[j][lane] = kDead;
   p.steps[lane] = 0;
   p.period[lane] = -1;
@@ -123,46 +122,45 @@ inline unsigned LaneRadii(const ProverLanes& p, int lane, ProofRadii& first, Pro
   return alive;
 }
 
-// The disk step at each lane's state s = |z|^2, as DiskStepAt takes it.
-struct DiskStepVectors {
-  VP quadratic, linear, constant, limit;
+// DiskStepAt on every lane: the same factors, the same operations in the same order.
+struct LaneDiskStep {
+  VP quadratic, linear, constant, radius_limit;
 };
 
-HWY_ATTR HWY_INLINE DiskStepVectors DiskStepsAt(VP s, VP c_constant) {
-  const DP dp;
+HWY_ATTR HWY_INLINE LaneDiskStep LaneDiskStepAt(VP s, VP c_constant) {
+  using namespace disk_factors;
+  const DF dp;
   const VP modulus =
-      hn::Add(hn::Mul(hn::Sqrt(s), hn::Set(dp, 1.0 + 0x1p-50)), hn::Set(dp, 0x1p-500));
-  return {hn::Set(dp, disk_factors::kQuadratic),
-          hn::Mul(modulus, hn::Set(dp, disk_factors::kLinear)),
-          hn::Add(hn::Mul(s, hn::Set(dp, disk_factors::kSquare)), c_constant),
-          hn::Mul(hn::Sub(hn::Set(dp, disk_constants::kEscapeLimit), modulus),
-                  hn::Set(dp, disk_factors::kLimitFactor))};
+      hn::Add(hn::Mul(hn::Sqrt(s), hn::Set(dp, kModulusUp)), hn::Set(dp, kModulusFloor));
+  return {hn::Set(dp, kQuadratic), hn::Mul(modulus, hn::Set(dp, kLinear)),
+          hn::Add(hn::Mul(s, hn::Set(dp, kSquare)), c_constant),
+          hn::Mul(hn::Sub(hn::Set(dp, kEscapeLimit), modulus), hn::Set(dp, kLimitFactor))};
 }
 
-HWY_ATTR HWY_INLINE VP NextRadii(const DiskStepVectors& step, VP r) {
+HWY_ATTR HWY_INLINE VP NextRadii(const LaneDiskStep& step, VP r) {
   return hn::Add(hn::Mul(hn::Add(hn::Mul(step.quadratic, r), step.linear), r), step.constant);
 }
 
 // Whether a radius r, stepped to `next`, fails: its disk reaches the escape test, or it has
 // grown to 1 or more and can never close again.
-HWY_ATTR HWY_INLINE hn::Mask<DP> RadiusFails(const DiskStepVectors& step, VP r, VP next) {
-  const DP dp;
-  return hn::Or(hn::Not(hn::Lt(r, step.limit)), hn::Not(hn::Lt(next, hn::Set(dp, 1.0))));
+HWY_ATTR HWY_INLINE DoubleMask<DF> RadiusFails(const LaneDiskStep& step, VP r, VP next) {
+  const DF dp;
+  return hn::Or(hn::Not(hn::Lt(r, step.radius_limit)), hn::Not(hn::Lt(next, hn::Set(dp, 1.0))));
 }
 
-// Steps the radii, stops carrying those that fail at this step, and finds each lane's top and
-// lead anew.
-HWY_ATTR inline void StepAndDropFailedRadii(const ProverLanes& p, const DiskStepVectors& step,
-                                            VP (&radius)[kProofRadii], VP& top, VP& lead) {
-  const DP dp;
+// Steps the radii, stops carrying those that fail at this step, and finds each lane's outer_first
+// and outer anew.
+HWY_ATTR inline void StepAndDropFailedRadii(const ProverLanes& p, const LaneDiskStep& step,
+                                            VP (&radius)[kProofRadii], VP& outer_first, VP& outer) {
+  const DF dp;
   const VP dead = hn::Set(dp, kDead);
-  top = lead = hn::Zero(dp);
+  outer_first = outer = hn::Zero(dp);
   for (int j = 0; j < kProofRadii; ++j) {
     const VP next = NextRadii(step, radius[j]);
     radius[j] = hn::IfThenElse(RadiusFails(step, radius[j], next), dead, next);
     const auto carried = hn::Ne(radius[j], dead);
-    top = hn::IfThenElse(carried, hn::Load(dp, p.first[j]), top);
-    lead = hn::IfThenElse(carried, radius[j], lead);
+    outer_first = hn::IfThenElse(carried, hn::Load(dp, p.first[j]), outer_first);
+    outer = hn::IfThenElse(carried, radius[j], outer);
   }
 }
 
@@ -171,13 +169,13 @@ HWY_ATTR inline void StepAndDropFailedRadii(const ProverLanes& p, const DiskStep
 // out (an attempt may run for millions of steps); returns those lanes.
 //
 // Radii keep their order through the steps (every operation is monotone), and a failing radius
-// makes every larger one fail with it. So only the lead radius, the largest carried, is checked
-// at each step; the others only at a step where some lane's lead fails.
+// makes every larger one fail with it. So only the outer radius, the largest carried, is checked
+// at each step; the others only at a step where some lane's outer fails.
 HWY_ATTR inline std::uint64_t StepProverLanes(ProverLanes& p, std::int64_t& steps_left) {
-  const DP dp;
-  const DPI dpi;
+  const DF dp;
+  const IntTag<DF> dpi;
   VP zr = hn::Load(dp, p.zr), zi = hn::Load(dp, p.zi);
-  VP top = hn::Load(dp, p.top), lead = hn::Load(dp, p.lead);
+  VP outer_first = hn::Load(dp, p.outer_first), outer = hn::Load(dp, p.outer);
   const VP cr = hn::Load(dp, p.cr), ci = hn::Load(dp, p.ci), cc = hn::Load(dp, p.c_constant);
   const VP start_r = hn::Load(dp, p.start_r), start_i = hn::Load(dp, p.start_i);
   const VPI period = hn::Load(dpi, p.period);
@@ -186,31 +184,27 @@ HWY_ATTR inline std::uint64_t StepProverLanes(ProverLanes& p, std::int64_t& step
   HWY_UNROLL(8)
   for (int j = 0; j < kProofRadii; ++j) radius[j] = hn::Load(dp, p.radius[j]);
   const auto busy = hn::RebindMask(dp, hn::Gt(period, hn::Set(dpi, -1)));
-  hn::Mask<DP> events;
+  DoubleMask<DF> events;
   do {
-    const VP r2 = hn::Mul(zr, zr);
-    const VP i2 = hn::Mul(zi, zi);
-    const DiskStepVectors step = DiskStepsAt(hn::Add(r2, i2), cc);
-    const VP t = hn::Add(hn::Sub(r2, i2), cr);
-    zi = hn::Add(ci, hn::Mul(hn::Mul(hn::Set(dp, 2.0), zr), zi));
-    zr = t;
-    const VP lead_next = NextRadii(step, lead);
-    if (hn::AllFalse(dp, hn::And(busy, RadiusFails(step, lead, lead_next)))) {
+    const LaneDiskStep step = LaneDiskStepAt(StepOrbit(cr, ci, zr, zi), cc);
+    const VP outer_next = NextRadii(step, outer);
+    if (hn::AllFalse(dp, hn::And(busy, RadiusFails(step, outer, outer_next)))) {
       HWY_UNROLL(8)
       for (int j = 0; j < kProofRadii; ++j) radius[j] = NextRadii(step, radius[j]);
-      lead = lead_next;
+      outer = outer_next;
     } else {
-      StepAndDropFailedRadii(p, step, radius, top, lead);
+      StepAndDropFailedRadii(p, step, radius, outer_first, outer);
     }
     steps = hn::Add(steps, hn::Set(dpi, 1));
     const VP away = hn::Max(hn::Abs(hn::Sub(zr, start_r)), hn::Abs(hn::Sub(zi, start_i)));
-    const auto ended = hn::Or(hn::RebindMask(dp, hn::Eq(steps, period)), hn::Eq(top, hn::Zero(dp)));
-    events = hn::And(busy, hn::Or(ended, hn::Lt(away, top)));
+    const auto ended =
+        hn::Or(hn::RebindMask(dp, hn::Eq(steps, period)), hn::Eq(outer_first, hn::Zero(dp)));
+    events = hn::And(busy, hn::Or(ended, hn::Lt(away, outer_first)));
   } while (--steps_left > 0 && hn::AllFalse(dp, events));
   hn::Store(zr, dp, p.zr);
   hn::Store(zi, dp, p.zi);
-  hn::Store(top, dp, p.top);
-  hn::Store(lead, dp, p.lead);
+  hn::Store(outer_first, dp, p.outer_first);
+  hn::Store(outer, dp, p.outer);
   hn::Store(steps, dpi, p.steps);
   HWY_UNROLL(8)
   for (int j = 0; j < kProofRadii; ++j) hn::Store(radius[j], dp, p.radius[j]);
@@ -223,12 +217,12 @@ HWY_ATTR inline std::uint64_t StepProverLanes(ProverLanes& p, std::int64_t& step
 inline unsigned DropGrownRadii(ProverLanes& p, int lane, const ProofRadii& first,
                                const ProofRadii& last, unsigned alive) {
   alive &= ~GrownRadii(first, last, alive);
-  p.top[lane] = p.lead[lane] = 0;
+  p.outer_first[lane] = p.outer[lane] = 0;
   for (int j = 0; j < kProofRadii; ++j) {
     if ((alive >> j & 1) == 0) p.radius[j][lane] = kDead;
     if (alive >> j & 1) {
-      p.top[lane] = first[j];  // first radii ascend
-      p.lead[lane] = last[j];
+      p.outer_first[lane] = first[j];  // first radii ascend
+      p.outer[lane] = last[j];
     }
   }
   return alive;
@@ -258,32 +252,6 @@ inline bool HandleEvent(ProverLanes& p, int lane, ProofSlot& slot) {
   slot.candidate.z_imag = p.zi[lane];
   slot.first = CloserRadii(closest);
   return !BeginAttempt(p, lane, slot);
-}
-
-// Runs every slot's proof to its end on the prover's lanes, a free lane taking the next slot.
-inline void ProveSlots(ProofSlot* slots, int count) {
-  ProverLanes p;
-  int next = 0;
-  int busy = 0;
-  const auto take = [&](int lane) {
-    for (; next < count; ++next) {
-      if (!slots[next].active || !BeginAttempt(p, lane, slots[next])) continue;
-      p.slot[lane] = next++;
-      ++busy;
-      return;
-    }
-    IdleLane(p, lane);
-  };
-  for (int lane = 0; lane < kProverLanes; ++lane) take(lane);
-  while (busy > 0) {
-    std::int64_t steps_left = std::numeric_limits<std::int64_t>::max();
-    for (std::uint64_t events = StepProverLanes(p, steps_left); events != 0; events &= events - 1) {
-      const int lane = __builtin_ctzll(events);
-      if (!HandleEvent(p, lane, slots[p.slot[lane]])) continue;
-      --busy;
-      take(lane);
-    }
-  }
 }
 
 }  // namespace HWY_NAMESPACE

@@ -4,11 +4,11 @@
 // anyway, so it may retire the point at the cap whenever it comes.
 
 // Highway's per-target include guard: this file is included once for each target.
-#if defined(FRACTAL_RENDER_KERNEL_SIDE_PROVER_INL_H_) == defined(HWY_TARGET_TOGGLE)
-#ifdef FRACTAL_RENDER_KERNEL_SIDE_PROVER_INL_H_
-#undef FRACTAL_RENDER_KERNEL_SIDE_PROVER_INL_H_
+#if defined(FRACTAL_RENDER_KERNEL_PROOF_SIDE_PROVER_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef FRACTAL_RENDER_KERNEL_PROOF_SIDE_PROVER_INL_H_
+#undef FRACTAL_RENDER_KERNEL_PROOF_SIDE_PROVER_INL_H_
 #else
-#define FRACTAL_RENDER_KERNEL_SIDE_PROVER_INL_H_
+#define FRACTAL_RENDER_KERNEL_PROOF_SIDE_PROVER_INL_H_
 #endif
 
 #include <hwy/highway.h>
@@ -17,23 +17,17 @@
 #include <cstdint>
 
 #include "render/kernel/chunks.h"
-#include "render/kernel/lanes-inl.h"
-#include "render/kernel/prover-inl.h"
+#include "render/kernel/lanes/lane_state-inl.h"
+#include "render/kernel/proof/prover-inl.h"
+#include "render/kernel/tuning.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace fractal::kernel_detail {
 namespace HWY_NAMESPACE {
 
-// Proofs spend at most this share of a point's iterations, so that points that escape in the
-// end pay little for having looked periodic for a while.
-constexpr std::int64_t kProofShareInverse = 16;
-
 // Proposals in flight at most; later ones are dropped until some proof ends.
-constexpr int kProposalsInFlight = 4 * kProverLanes < 16 ? 16 : 4 * kProverLanes;
-// Prover steps between two looks at the feed, about as long as one of the lanes' runs: an
-// attempt may run for millions of steps, and a worker must notice soon that its view was
-// abandoned.
-constexpr std::int64_t kMaxProverSteps = 1 << 12;
+inline constexpr int kProposalsInFlight =
+    std::max(tuning::kMinProposalsInFlight, tuning::kProposalsPerProverLane* kProverLanes);
 
 class SideProver {
  public:
@@ -51,27 +45,26 @@ class SideProver {
       s.closest[lane] = kFar;
       if (free_count_ == 0 || InFlight(s, lane)) continue;
       const int k = free_[--free_count_];
-      StartProof(slots_[k], candidate, s.count[lane] / kProofShareInverse - s.proof_steps[lane]);
+      StartProof(slots_[k], candidate,
+                 s.count[lane] / tuning::kProofShareInverse - s.proof_steps[lane]);
       chunk_[k] = s.chunk[lane];
       point_[k] = s.point[lane];
       waiting_[(first_waiting_ + waiting_count_++) % kProposalsInFlight] = k;
     }
   }
 
-  // Steps the prover while at least three quarters of its lanes are busy, or while every live
-  // lane waits on a proof, kMaxProverSteps steps at most. A prover step costs as much whether a
-  // lane is busy or not: from half busy, dive 22 ran 4 % longer (2 % fewer iterations, but the
-  // prover's steps cost more than they saved). Once the feed is dry, it also steps for fewer
-  // proposals, `dry_pace` steps at most: as many as each lane took in its last run, so that the
-  // proofs of the last long orbits keep pace with their lanes. Returns the lanes whose points it
-  // proved: their count is now the cap.
+  // Steps the prover while enough of its lanes are busy (tuning::kProverBusyNumerator in
+  // kProverBusyDenominator), or while every live lane waits on a proof, kMaxProverSteps steps at
+  // most. Once the feed is dry, it also steps for fewer proposals, `dry_pace` steps at most: as
+  // many as each lane took in its last run, so that the proofs of the last long orbits keep pace
+  // with their lanes. Returns the lanes whose points it proved: their count is now the cap.
   std::uint64_t Advance(LaneState& s, int live, std::int64_t dry_pace, const LaneLimits& limits,
                         KernelWork& work) {
     std::uint64_t proven = 0;
     Fill();
-    std::int64_t steps_left = kMaxProverSteps;
+    std::int64_t steps_left = tuning::kMaxProverSteps;
     while (steps_left > 0 && busy_ > 0) {
-      if (4 * busy_ < 3 * kProverLanes && busy_ + waiting_count_ < live) {
+      if (!MostlyBusy() && busy_ + waiting_count_ < live) {
         if (dry_pace <= 0) break;
         steps_left = std::min(steps_left, dry_pace);
       }
@@ -90,7 +83,14 @@ class SideProver {
     return proven;
   }
 
+  // Whether no proposal is in flight.
+  bool Idle() const { return free_count_ == kProposalsInFlight; }
+
  private:
+  bool MostlyBusy() const {
+    return tuning::kProverBusyDenominator * busy_ >= tuning::kProverBusyNumerator * kProverLanes;
+  }
+
   static ProofCandidate CandidateOf(const LaneState& s, int lane) {
     return {s.cr[lane], s.ci[lane], s.zr[lane], s.zi[lane], s.closest_steps[lane], s.closest[lane]};
   }

@@ -5,7 +5,7 @@
 // close. The prover follows the orbit from z_n with the lanes' own IEEE operations, so that its
 // states are the lanes' states bit for bit, and carries a disk around each state: each disk's
 // radius bounds where the double map can take any double of the disk before, rounding included
-// (disk_bounds.h). If no disk so far holds a double that passes the escape test, and the
+// (proof/disk_bounds.h). If no disk so far holds a double that passes the escape test, and the
 // latest disk lies inside the first, then every state from z_n on stays inside the disks
 // forever: the plain loop can only stop at the cap, and that is the count.
 //
@@ -18,13 +18,13 @@
 #include <cmath>
 #include <cstdint>
 
-#include "render/kernel/disk_bounds.h"
+#include "render/kernel/proof/disk_bounds.h"
+#include "render/kernel/tuning.h"
 
 namespace fractal::kernel_detail {
 
-// Radii tried at once. They share the orbit steps, but each costs the prover four operations a
-// step: 4 drew dive 22 about 6 % faster than 8, with as many points proven; 3 and 2 proved fewer.
-inline constexpr int kProofRadii = 4;
+// Radii tried at once (tuning.h has the measurement).
+inline constexpr int kProofRadii = tuning::kProofRadii;
 using ProofRadii = std::array<double, kProofRadii>;
 
 struct ProofCandidate {

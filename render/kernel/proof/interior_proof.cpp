@@ -1,24 +1,12 @@
-#include "render/kernel/interior_proof.h"
+#include "render/kernel/proof/interior_proof.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
+#include "render/kernel/escape_time.h"
+
 namespace fractal::kernel_detail {
-namespace {
-
-// One step of the orbit, exactly as the lanes take it; returns the escape test's |z|^2.
-double OrbitStep(double cr, double ci, double& zr, double& zi) {
-  const double r2 = zr * zr;
-  const double i2 = zi * zi;
-  const double t = (r2 - i2) + cr;
-  zi = ci + (2 * zr) * zi;
-  zr = t;
-  return r2 + i2;
-}
-
-}  // namespace
-
 ProofRadii FirstRadii(double distance) {
   // 8 apart, from an eighth of 1.5 times the distance up.
   ProofRadii radii;
@@ -70,7 +58,7 @@ ProofAttempt TryProof(const ProofCandidate& candidate, const ProofRadii& radii) 
   double zr = candidate.z_real;
   double zi = candidate.z_imag;
   while (attempt.steps < candidate.period && alive != 0) {
-    const DiskStep step = DiskStepAt(OrbitStep(cr, ci, zr, zi), c_constant);
+    const DiskStep step = DiskStepAt(StepOrbit(cr, ci, zr, zi), c_constant);
     for (int j = 0; j < kProofRadii; ++j) {
       const double next = NextRadius(step, radius[j]);
       // A radius of 1 or more can never close again; stop carrying it.

@@ -1,0 +1,187 @@
+// The lanes' state: what each lane holds between runs, in memory, and what a run holds in
+// registers. Every per-lane field is listed once, in LaneState and in kLaneFields, which clearing,
+// starting and swapping lanes loop over; the fields a run holds in registers are listed once in
+// Lanes and its kHeld, which loading and storing loop over.
+
+// Highway's per-target include guard: this file is included once for each target.
+#if defined(FRACTAL_RENDER_KERNEL_LANES_LANE_STATE_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef FRACTAL_RENDER_KERNEL_LANES_LANE_STATE_INL_H_
+#undef FRACTAL_RENDER_KERNEL_LANES_LANE_STATE_INL_H_
+#else
+#define FRACTAL_RENDER_KERNEL_LANES_LANE_STATE_INL_H_
+#endif
+
+#include <hwy/highway.h>
+
+#include <cstdint>
+#include <limits>
+#include <tuple>
+#include <utility>
+
+#include "render/kernel/chunks.h"
+#include "render/kernel/tuning.h"
+#include "render/kernel/vector_step-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace fractal::kernel_detail {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Lanes the scheduler holds: up to tuning::kMaxVectors full vectors of them.
+inline constexpr int kSlots = kFullLanes * tuning::kMaxVectors;
+static_assert(kSlots <= 64, "a run reports its lanes in 64 bits");
+
+inline constexpr double kFar = std::numeric_limits<double>::infinity();  // no return yet
+
+// The lanes of up to kSlots points, laid out so that they load as vectors. Lane i holds its
+// point's orbit: count is the escape tests it has passed (lanes/escape_test-inl.h).
+struct LaneState {
+  alignas(64) double zr[kSlots];
+  alignas(64) double zi[kSlots];
+  alignas(64) double cr[kSlots];
+  alignas(64) double ci[kSlots];
+  alignas(64) double checkpoint_r[kSlots];
+  alignas(64) double checkpoint_i[kSlots];
+  alignas(64) std::int64_t count[kSlots];            // escape tests passed; the cap once decided
+  alignas(64) std::int64_t checkpoint_at[kSlots];    // count at which the next checkpoint is taken
+  alignas(64) std::int64_t checkpoint_from[kSlots];  // count at which the checkpoint was taken
+  alignas(64) std::int64_t running[kSlots];        // -1 while every escape test has passed, else 0
+  alignas(64) std::int64_t decided_at[kSlots];     // count when a cycle or proof decided, else 0
+  alignas(64) double closest[kSlots];              // closest return to the checkpoint this window
+  alignas(64) std::int64_t closest_steps[kSlots];  // its steps from the checkpoint
+  alignas(64) double block_zr[kSlots];             // the state where an untested block began
+  alignas(64) double block_zi[kSlots];
+  std::int64_t proof_steps[kSlots];  // steps proofs have run for the lane's point
+  std::int64_t point[kSlots];        // index in its chunk, -1 for an idle lane
+  PointChunk* chunk[kSlots];         // nullptr for an idle lane
+  bool needs_tests[kSlots];          // c is not below kUntestedBelow (lanes/untested-inl.h)
+};
+
+// A per-lane field and its value in an idle lane.
+template <class T>
+struct LaneField {
+  T (LaneState::*array)[kSlots];
+  T idle;
+};
+
+// Every per-lane field. An idle lane iterates z = 0, c = 0: quiet, and never finished.
+inline constexpr std::tuple kLaneFields{
+    LaneField<double>{&LaneState::zr, 0},
+    LaneField<double>{&LaneState::zi, 0},
+    LaneField<double>{&LaneState::cr, 0},
+    LaneField<double>{&LaneState::ci, 0},
+    LaneField<double>{&LaneState::checkpoint_r, 0},
+    LaneField<double>{&LaneState::checkpoint_i, 0},
+    LaneField<std::int64_t>{&LaneState::count, 0},
+    LaneField<std::int64_t>{&LaneState::checkpoint_at, 0},
+    LaneField<std::int64_t>{&LaneState::checkpoint_from, 0},
+    LaneField<std::int64_t>{&LaneState::running, 0},
+    LaneField<std::int64_t>{&LaneState::decided_at, 0},
+    LaneField<double>{&LaneState::closest, kFar},
+    LaneField<std::int64_t>{&LaneState::closest_steps, 0},
+    LaneField<double>{&LaneState::block_zr, 0},
+    LaneField<double>{&LaneState::block_zi, 0},
+    LaneField<std::int64_t>{&LaneState::proof_steps, 0},
+    LaneField<std::int64_t>{&LaneState::point, -1},
+    LaneField<PointChunk*>{&LaneState::chunk, nullptr},
+    LaneField<bool>{&LaneState::needs_tests, false},
+};
+
+template <class Visit>
+HWY_INLINE void ForEachLaneField(Visit visit) {
+  std::apply([&](const auto&... field) { (visit(field), ...); }, kLaneFields);
+}
+
+inline void ClearLane(LaneState& s, int lane) {
+  ForEachLaneField([&](const auto& field) { (s.*field.array)[lane] = field.idle; });
+}
+
+inline void SwapLanes(LaneState& s, int a, int b) {
+  ForEachLaneField([&](const auto& field) { std::swap((s.*field.array)[a], (s.*field.array)[b]); });
+}
+
+inline void MoveLane(LaneState& s, int to, int from) {
+  SwapLanes(s, to, from);
+  ClearLane(s, from);
+}
+
+// One vector's lanes, held in registers for a run.
+template <class D>
+struct Lanes {
+  // Written out, so that it is compiled for this target like the code around it: an implicit
+  // constructor is not, and some compilers then refuse to inline the vectors' own (arm64 GCC).
+  HWY_ATTR Lanes() {}
+  Doubles<D> zr, zi, cr, ci, checkpoint_r, checkpoint_i;
+  Ints<D> count, checkpoint_at;
+  DoubleMask<D> running;
+};
+
+// A field of Lanes and the per-lane field it is loaded from and stored to.
+template <class D, class Register, class T>
+struct Held {
+  Register Lanes<D>::*in_registers;
+  T (LaneState::*array)[kSlots];
+};
+
+template <class D>
+inline constexpr std::tuple kHeld{
+    Held<D, Doubles<D>, double>{&Lanes<D>::zr, &LaneState::zr},
+    Held<D, Doubles<D>, double>{&Lanes<D>::zi, &LaneState::zi},
+    Held<D, Doubles<D>, double>{&Lanes<D>::cr, &LaneState::cr},
+    Held<D, Doubles<D>, double>{&Lanes<D>::ci, &LaneState::ci},
+    Held<D, Doubles<D>, double>{&Lanes<D>::checkpoint_r, &LaneState::checkpoint_r},
+    Held<D, Doubles<D>, double>{&Lanes<D>::checkpoint_i, &LaneState::checkpoint_i},
+    Held<D, Ints<D>, std::int64_t>{&Lanes<D>::count, &LaneState::count},
+    Held<D, Ints<D>, std::int64_t>{&Lanes<D>::checkpoint_at, &LaneState::checkpoint_at},
+    Held<D, DoubleMask<D>, std::int64_t>{&Lanes<D>::running, &LaneState::running},
+};
+
+template <class D>
+HWY_INLINE void LoadHeld(Doubles<D>& v, const double* from) {
+  v = hn::Load(D(), from);
+}
+template <class D>
+HWY_INLINE void LoadHeld(Ints<D>& v, const std::int64_t* from) {
+  v = hn::Load(IntTag<D>(), from);
+}
+// A mask is held in memory as a vector of all-ones (-1) and zero lanes.
+template <class D>
+HWY_INLINE void LoadHeld(DoubleMask<D>& m, const std::int64_t* from) {
+  m = hn::RebindMask(D(), hn::MaskFromVec(hn::Load(IntTag<D>(), from)));
+}
+template <class D>
+HWY_INLINE void StoreHeld(Doubles<D> v, double* to) {
+  hn::Store(v, D(), to);
+}
+template <class D>
+HWY_INLINE void StoreHeld(Ints<D> v, std::int64_t* to) {
+  hn::Store(v, IntTag<D>(), to);
+}
+template <class D>
+HWY_INLINE void StoreHeld(DoubleMask<D> m, std::int64_t* to) {
+  const IntTag<D> di;
+  hn::Store(hn::VecFromMask(di, hn::RebindMask(di, m)), di, to);
+}
+
+// The lanes o, o + 1, ... of one vector of D.
+template <class D>
+HWY_INLINE Lanes<D> LoadLanes(const LaneState& s, int o) {
+  Lanes<D> l;
+  std::apply(
+      [&](const auto&... held) { (LoadHeld<D>(l.*held.in_registers, (s.*held.array) + o), ...); },
+      kHeld<D>);
+  return l;
+}
+
+template <class D>
+HWY_INLINE void StoreLanes(const Lanes<D>& l, LaneState& s, int o) {
+  std::apply(
+      [&](const auto&... held) { (StoreHeld<D>(l.*held.in_registers, (s.*held.array) + o), ...); },
+      kHeld<D>);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace fractal::kernel_detail
+HWY_AFTER_NAMESPACE();
+
+#endif  // per-target include guard
