@@ -41,6 +41,10 @@ using DoubleMask = hn::Mask<D>;
 template <class D>
 using IntMask = hn::Mask<IntTag<D>>;
 
+// Full vectors of doubles and of 64-bit integers.
+using VF = Doubles<DF>;
+using VI = Ints<DF>;
+
 template <class D>
 inline constexpr int kLanesOf = static_cast<int>(hn::MaxLanes(D()));
 inline constexpr int kFullLanes = kLanesOf<DF>;

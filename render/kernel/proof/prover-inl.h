@@ -30,8 +30,6 @@ namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
 // The prover runs on full vectors, one attempt in each lane.
-using VP = Doubles<DF>;
-using VPI = Ints<DF>;
 inline constexpr int kProverLanes = kFullLanes;
 
 constexpr double kDead = std::numeric_limits<double>::infinity();  // a radius no longer carried
@@ -124,26 +122,26 @@ inline unsigned LaneRadii(const ProverLanes& p, int lane, ProofRadii& first, Pro
 
 // DiskStepAt on every lane: the same factors, the same operations in the same order.
 struct LaneDiskStep {
-  VP quadratic, linear, constant, radius_limit;
+  VF quadratic, linear, constant, radius_limit;
 };
 
-HWY_ATTR HWY_INLINE LaneDiskStep LaneDiskStepAt(VP s, VP c_constant) {
+HWY_ATTR HWY_INLINE LaneDiskStep LaneDiskStepAt(VF s, VF c_constant) {
   using namespace disk_factors;
   const DF dp;
-  const VP modulus =
+  const VF modulus =
       hn::Add(hn::Mul(hn::Sqrt(s), hn::Set(dp, kModulusUp)), hn::Set(dp, kModulusFloor));
   return {hn::Set(dp, kQuadratic), hn::Mul(modulus, hn::Set(dp, kLinear)),
           hn::Add(hn::Mul(s, hn::Set(dp, kSquare)), c_constant),
           hn::Mul(hn::Sub(hn::Set(dp, kEscapeLimit), modulus), hn::Set(dp, kLimitFactor))};
 }
 
-HWY_ATTR HWY_INLINE VP NextRadii(const LaneDiskStep& step, VP r) {
+HWY_ATTR HWY_INLINE VF NextRadii(const LaneDiskStep& step, VF r) {
   return hn::Add(hn::Mul(hn::Add(hn::Mul(step.quadratic, r), step.linear), r), step.constant);
 }
 
 // Whether a radius r, stepped to `next`, fails: its disk reaches the escape test, or it has
 // grown to 1 or more and can never close again.
-HWY_ATTR HWY_INLINE DoubleMask<DF> RadiusFails(const LaneDiskStep& step, VP r, VP next) {
+HWY_ATTR HWY_INLINE DoubleMask<DF> RadiusFails(const LaneDiskStep& step, VF r, VF next) {
   const DF dp;
   return hn::Or(hn::Not(hn::Lt(r, step.radius_limit)), hn::Not(hn::Lt(next, hn::Set(dp, 1.0))));
 }
@@ -151,12 +149,12 @@ HWY_ATTR HWY_INLINE DoubleMask<DF> RadiusFails(const LaneDiskStep& step, VP r, V
 // Steps the radii, stops carrying those that fail at this step, and finds each lane's outer_first
 // and outer anew.
 HWY_ATTR inline void StepAndDropFailedRadii(const ProverLanes& p, const LaneDiskStep& step,
-                                            VP (&radius)[kProofRadii], VP& outer_first, VP& outer) {
+                                            VF (&radius)[kProofRadii], VF& outer_first, VF& outer) {
   const DF dp;
-  const VP dead = hn::Set(dp, kDead);
+  const VF dead = hn::Set(dp, kDead);
   outer_first = outer = hn::Zero(dp);
   for (int j = 0; j < kProofRadii; ++j) {
-    const VP next = NextRadii(step, radius[j]);
+    const VF next = NextRadii(step, radius[j]);
     radius[j] = hn::IfThenElse(RadiusFails(step, radius[j], next), dead, next);
     const auto carried = hn::Ne(radius[j], dead);
     outer_first = hn::IfThenElse(carried, hn::Load(dp, p.first[j]), outer_first);
@@ -174,20 +172,20 @@ HWY_ATTR inline void StepAndDropFailedRadii(const ProverLanes& p, const LaneDisk
 HWY_ATTR inline std::uint64_t StepProverLanes(ProverLanes& p, std::int64_t& steps_left) {
   const DF dp;
   const IntTag<DF> dpi;
-  VP zr = hn::Load(dp, p.zr), zi = hn::Load(dp, p.zi);
-  VP outer_first = hn::Load(dp, p.outer_first), outer = hn::Load(dp, p.outer);
-  const VP cr = hn::Load(dp, p.cr), ci = hn::Load(dp, p.ci), cc = hn::Load(dp, p.c_constant);
-  const VP start_r = hn::Load(dp, p.start_r), start_i = hn::Load(dp, p.start_i);
-  const VPI period = hn::Load(dpi, p.period);
-  VPI steps = hn::Load(dpi, p.steps);
-  VP radius[kProofRadii];
+  VF zr = hn::Load(dp, p.zr), zi = hn::Load(dp, p.zi);
+  VF outer_first = hn::Load(dp, p.outer_first), outer = hn::Load(dp, p.outer);
+  const VF cr = hn::Load(dp, p.cr), ci = hn::Load(dp, p.ci), cc = hn::Load(dp, p.c_constant);
+  const VF start_r = hn::Load(dp, p.start_r), start_i = hn::Load(dp, p.start_i);
+  const VI period = hn::Load(dpi, p.period);
+  VI steps = hn::Load(dpi, p.steps);
+  VF radius[kProofRadii];
   HWY_UNROLL(8)
   for (int j = 0; j < kProofRadii; ++j) radius[j] = hn::Load(dp, p.radius[j]);
   const auto busy = hn::RebindMask(dp, hn::Gt(period, hn::Set(dpi, -1)));
   DoubleMask<DF> events;
   do {
     const LaneDiskStep step = LaneDiskStepAt(StepOrbit(cr, ci, zr, zi), cc);
-    const VP outer_next = NextRadii(step, outer);
+    const VF outer_next = NextRadii(step, outer);
     if (hn::AllFalse(dp, hn::And(busy, RadiusFails(step, outer, outer_next)))) {
       HWY_UNROLL(8)
       for (int j = 0; j < kProofRadii; ++j) radius[j] = NextRadii(step, radius[j]);
@@ -196,7 +194,7 @@ HWY_ATTR inline std::uint64_t StepProverLanes(ProverLanes& p, std::int64_t& step
       StepAndDropFailedRadii(p, step, radius, outer_first, outer);
     }
     steps = hn::Add(steps, hn::Set(dpi, 1));
-    const VP away = hn::Max(hn::Abs(hn::Sub(zr, start_r)), hn::Abs(hn::Sub(zi, start_i)));
+    const VF away = hn::Max(hn::Abs(hn::Sub(zr, start_r)), hn::Abs(hn::Sub(zi, start_i)));
     const auto ended =
         hn::Or(hn::RebindMask(dp, hn::Eq(steps, period)), hn::Eq(outer_first, hn::Zero(dp)));
     events = hn::And(busy, hn::Or(ended, hn::Lt(away, outer_first)));
