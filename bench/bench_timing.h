@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
+#include <vector>
 
 namespace fractal::bench {
 
@@ -29,6 +30,22 @@ double BestOf(
     best = std::min(best, Seconds(t));
   }
   return best;
+}
+
+// The median of `passes` runs of `pass`, each after an untimed run of `before`: beside busy
+// processes a drawing's time depends on where the scheduler puts its threads, and the typical
+// time is the one a person sees.
+template <class Pass, class Before>
+double MedianOf(Pass pass, int passes, Before before) {
+  std::vector<double> times;
+  for (int run = 0; run < passes; ++run) {
+    before();
+    const Clock::time_point t = Clock::now();
+    pass();
+    times.push_back(Seconds(t));
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
 }
 
 }  // namespace fractal::bench

@@ -11,11 +11,22 @@
 namespace fractal {
 namespace {
 
-// How far the workers yield to the window thread, in levels of niceness below its own. Not
-// further: a process ends only once each of its threads has had a turn again, and under load a
-// thread niced by 10 waits tens of milliseconds for one, which holds up closing the window
-// (with four busy processes on two cores, the median close took 54-84 ms at 10, 23-33 ms at 5).
-constexpr int kWorkerNiceness = 5;
+// How far the workers yield to the window thread, in levels of niceness below its own: not at
+// all. They compete for the cores as any ordinary thread does, which gives a drawing its fair
+// share beside busy processes; the window thread still gets a core the moment it wakes, as a
+// thread that sleeps most of the time does. Yielding by 5 left a busy neighbour three times a
+// worker's weight. Dive 22 in the real window under Xvfb on 2 cores, median of 5, each after its
+// parent view (window_bench 2), quiet / beside 1 / beside 2 busy nice-0 processes:
+//   yield 5:                573 / 889 (1.55x) / 2370 ms (4.13x)
+//   yield 0:                536, 500, 527 / 777, 757, 766 (1.45x, 1.51x, 1.45x) / 1126, 993,
+//                           971 ms (2.10x, 1.99x, 1.84x)
+//   yield 0 as SCHED_BATCH: 533, 467 / 804, 764 (1.51x, 1.64x) / 1007, 897 ms (1.89x, 1.92x)
+// With four busy loops on two cores, worst of 10 as the end-to-end tests measure them: close
+// during a deep drawing 436 ms at 5 (median 19 ms), 30 ms at 0 (median 11 ms), 26 ms as
+// SCHED_BATCH; click to "Drawing...", clicks 23 to 26, 17, 19 and 19 ms. Further (10) made a
+// close wait for every worker's next turn: median 54-84 ms. SCHED_BATCH gained nothing
+// measurable, and real-time policies and negative niceness are not an ordinary user's to take.
+constexpr int kWorkerNiceness = 0;
 constexpr int kLeastPriority = 19;
 
 // Lowers the calling thread's priority `levels` below what it inherited from the thread that
@@ -195,7 +206,7 @@ bool ThreadedRowSource::Abandoned(std::uint64_t view) const {
 
 void ThreadedRowSource::Work() {
   // The window thread must get a core the moment an event needs it, even while the workers keep
-  // every core busy: the workers yield to it.
+  // every core busy; kWorkerNiceness says how far the workers yield to it for that.
   YieldBy(kWorkerNiceness);
   std::uint64_t view = 0;
   EscapeParams params;

@@ -3,9 +3,15 @@
 #include "render/row_source.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "render/apart_points.h"
@@ -61,6 +67,36 @@ TEST(ThreadedRowSource, DropsTheRowsOfAViewBegunEarlier) {
   ASSERT_TRUE(threaded.WaitForRow(0, 10s));
   const EscapeParams shallow = ViewAt(2, 1.0, -1.0);
   EXPECT_EQ(AllRows(threaded, shallow), AllRows(serial, shallow));
+}
+
+// The niceness of each thread of this process, from the 19th field of its stat line.
+std::vector<int> ThreadNiceness() {
+  std::vector<int> niceness;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream stat(task.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));  // from the 3rd field on
+    std::string skipped;
+    for (int field = 3; field < 19; ++field) fields >> skipped;
+    int nice = 0;
+    if (fields >> nice) niceness.push_back(nice);
+  }
+  return niceness;
+}
+
+// Workers niced below the thread that starts them (the window thread) gave most of a drawing's
+// share of the cores to any busy process, and made a close wait for their next turn.
+TEST(ThreadedRowSource, WorkersRunAtTheNicenessOfTheThreadThatStartsThem) {
+  const int own = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+  if (own >= 19) GTEST_SKIP() << "at the least priority no thread can be niced further";
+  ThreadedRowSource threaded(2);
+  // After a drawing the workers have started. One that had not yet would still show the niceness
+  // it inherited: the check can miss a worker, never fault a right one.
+  AllRows(threaded, ViewAt(8, -5.9, 0.4));
+  const std::vector<int> niceness = ThreadNiceness();
+  ASSERT_GE(niceness.size(), 3u) << "the window thread and two workers";
+  for (const int nice : niceness) EXPECT_EQ(nice, own);
 }
 
 // Deep views go first where the last view's orbits ran longest; the rows stay the serial ones.

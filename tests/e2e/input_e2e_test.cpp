@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <bit>
 #include <chrono>
+#include <cstdint>
 #include <iostream>
 
 #include "tests/e2e/e2e_fixture.h"
@@ -37,7 +39,7 @@ double Milliseconds(Clock::duration duration) {
 class DeepInput : public ViewerTest {
  protected:
   // Clicks at the dive's pixel and waits for the click's drawing to start; returns the new view
-  // and sets `latency` to the time from the click to the drawing's "Drawing...".
+  // and sets `latency` to the time from the click to the drawing's "Drawing...", which it prints.
   ViewState ClickAndAwaitDrawing(const ViewState& view, Clock::duration& latency) {
     const std::size_t settings_before = session_.title_settings().size();
     const ViewState next = Click(view, DivePixel(view));
@@ -46,6 +48,9 @@ class DeepInput : public ViewerTest {
         session_.WaitForDrawingStart(settings_before, In(kDrawingDeadline));
     EXPECT_TRUE(started) << "the click to zoom " << next.Zoom << " started no drawing";
     latency = started ? *started - clicked : Clock::now() - clicked;
+    std::cout << "click to its drawing's start, "
+              << std::countr_zero(static_cast<std::uint32_t>(next.Zoom))
+              << " clicks deep: " << Milliseconds(latency) << " ms\n";
     return next;
   }
 
@@ -91,8 +96,6 @@ TEST_F(DeepInput, ClickStartsItsDrawingAtOnceWhileTheDrawingWaitsForASlowRow) {
         << " s: not a slow drawing";
     Clock::duration latency{};
     view = ClickAndAwaitDrawing(view, latency);
-    std::cout << "click to its drawing's start, " << depth
-              << " clicks deep: " << Milliseconds(latency) << " ms\n";
     EXPECT_LT(latency, kClickLatencyBound) << depth << " clicks deep";
   }
 }
@@ -104,7 +107,6 @@ TEST_F(DeepInput, FloodOfPointerMotionLosesNeitherTheClickAfterItNorTheCloseRequ
   if (HasFatalFailure()) return;
   Clock::duration latency{};
   view = ClickAndAwaitDrawing(view, latency);
-  std::cout << "click after the flood to its drawing's start: " << Milliseconds(latency) << " ms\n";
   const Clock::duration close_latency = CloseAndExpectCleanExit();
   std::cout << "close request to exit: " << Milliseconds(close_latency) << " ms\n";
   EXPECT_LT(close_latency, kExitAfterFloodBound);
