@@ -20,6 +20,7 @@
 #include "render/kernel/disk_bounds.h"
 #include "support/click_views.h"
 #include "support/kernel_testing.h"
+#include "support/orbit_step.h"
 #include "view/view_state.h"
 
 namespace fractal::kernel_detail {
@@ -51,14 +52,7 @@ struct Z {
 };
 
 // One step of the orbit as the lanes take it; returns the escape test's |z|^2 before it.
-double Step(Z c, Z& z) {
-  const double r2 = z.re * z.re;
-  const double i2 = z.im * z.im;
-  const double t = (r2 - i2) + c.re;
-  z.im = c.im + (2 * z.re) * z.im;
-  z.re = t;
-  return r2 + i2;
-}
+double Step(Z c, Z& z) { return testing::StepOrbit(c.re, c.im, z.re, z.im); }
 
 double AbsSum(Z z) { return std::fabs(z.re) + std::fabs(z.im); }
 Wide Abs(Wide x) { return x < 0 ? -x : x; }

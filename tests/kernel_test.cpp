@@ -18,6 +18,7 @@
 #include "render/view_steps.h"
 #include "support/click_views.h"
 #include "support/kernel_testing.h"
+#include "support/orbit_step.h"
 #include "support/reference_drawing.h"
 #include "view/view_state.h"
 
@@ -288,11 +289,7 @@ TEST(KernelUntestedSteps, AStateThatFailsTheEscapeTestIsNeverFollowedByOneThatPa
     if (!fails(zr, zi)) continue;
     ++tried;
     for (int step = 0; step < 64; ++step) {
-      const double zr2 = zr * zr;
-      const double zi2 = zi * zi;
-      const double t = zr2 - zi2 + cr;
-      zi = ci + 2 * zr * zi;
-      zr = t;
+      testing::StepOrbit(cr, ci, zr, zi);
       ASSERT_TRUE(fails(zr, zi)) << "c = " << cr << " + " << ci << "i, step " << step;
     }
   }
