@@ -81,14 +81,14 @@ ExpectedRows Expect(const ViewState& view, std::vector<int> rows, std::int64_t b
   return expected;
 }
 
-// Compares every supported target's counts with `expected`; points the plain loop gave up on
-// must have a kernel count of at least the budget. Returns the points compared per target, or
-// -1 after reporting the first mismatch.
+// Compares every supported target's counts with `expected`, computed once for all of them; points
+// the plain loop gave up on must have a kernel count of at least the budget. Returns the points
+// compared per target, or -1 after reporting the first mismatch.
 int CompareTargets(const ExpectedRows& expected, const std::string& what) {
   const EscapeParams params = MakeEscapeParams(expected.view);
   int compared = 0;
   for (KernelTarget target : SupportedKernelTargets()) {
-    ForceKernelTarget(target);
+    const testing::ForcedTarget forced(target);
     compared = 0;
     for (std::size_t r = 0; r < expected.rows.size(); ++r) {
       const int row = expected.rows[r];
@@ -103,12 +103,10 @@ int CompareTargets(const ExpectedRows& expected, const std::string& what) {
                       << i << ": kernel " << counts[i] << ", expected "
                       << (plain ? std::to_string(*plain)
                                 : "past " + std::to_string(expected.budget));
-        ForceKernelTarget(std::nullopt);
         return -1;
       }
     }
   }
-  ForceKernelTarget(std::nullopt);
   return compared;
 }
 

@@ -27,15 +27,23 @@ inline std::string TargetName(const ::testing::TestParamInfo<KernelTarget>& info
   return KernelTargetName(info.param);
 }
 
-// A fixture whose tests run once on every target this CPU runs, that target forced throughout;
-// instantiate with ValuesIn(SupportedKernelTargets()) and TargetName.
-class EveryTarget : public ::testing::TestWithParam<KernelTarget> {
- protected:
-  void SetUp() override { ForceKernelTarget(GetParam()); }
-  void TearDown() override {
+// Forces a target while it lives; then the best target again, with cycle detection on.
+class ForcedTarget {
+ public:
+  explicit ForcedTarget(KernelTarget target) { ForceKernelTarget(target); }
+  ~ForcedTarget() {
     ForceKernelTarget(std::nullopt);
     SetCycleDetection(true);
   }
+  ForcedTarget(const ForcedTarget&) = delete;
+  ForcedTarget& operator=(const ForcedTarget&) = delete;
+};
+
+// A fixture whose tests run once on every target this CPU runs, that target forced throughout;
+// instantiate with ValuesIn(SupportedKernelTargets()) and TargetName.
+class EveryTarget : public ::testing::TestWithParam<KernelTarget> {
+ private:
+  ForcedTarget forced_{GetParam()};
 };
 
 // EscapeCount, giving up after `budget` iterations (nullopt) so that deep interior points do not
