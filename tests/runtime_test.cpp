@@ -8,22 +8,15 @@
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <optional>
+
+#include "support/run_time_errors.h"
 
 namespace fractal {
 namespace {
 
-// The kind of run-time error `call` raised, if any.
-std::optional<ErrorKind> ErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const RuntimeError& error) {
-    return error.kind();
-  }
-  return std::nullopt;
-}
+using testing::ErrorRaised;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
@@ -35,7 +28,7 @@ TEST(RoundToInt16, TiesGoToEvenUpToTheEdgesOfTheRangeAndOverflowPastThem) {
   EXPECT_EQ(RoundToInt16(32766.5), 32766);
   EXPECT_EQ(RoundToInt16(-32768.5), -32768);  // the tie goes to the even end of the range
   for (double outside : {32767.5, -32769.0, 1e300, kInfinity, -kInfinity, kNaN}) {
-    EXPECT_EQ(ErrorOf([&] { RoundToInt16(outside); }), ErrorKind::kOverflow) << outside;
+    EXPECT_EQ(ErrorRaised([&] { RoundToInt16(outside); }), ErrorKind::kOverflow) << outside;
   }
 }
 
@@ -44,7 +37,7 @@ TEST(SaturateToInt16, ClampsPastTheRangeAndRejectsNaN) {
   EXPECT_EQ(SaturateToInt16(32767.5), 32767);
   EXPECT_EQ(SaturateToInt16(-1e300), -32768);
   EXPECT_EQ(SaturateToInt16(kInfinity), 32767);
-  EXPECT_EQ(ErrorOf([] { SaturateToInt16(kNaN); }), ErrorKind::kFloatingPoint);
+  EXPECT_EQ(ErrorRaised([] { SaturateToInt16(kNaN); }), ErrorKind::kFloatingPoint);
 }
 
 TEST(CheckedSteps, OverflowJustPastThe32BitRange) {
@@ -52,11 +45,11 @@ TEST(CheckedSteps, OverflowJustPastThe32BitRange) {
   constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
   EXPECT_EQ(CheckedMultiply(16, kMax / 16), kMax - 15);
   EXPECT_EQ(CheckedMultiply(-65536, 32768), kMin);
-  EXPECT_EQ(ErrorOf([] { CheckedMultiply(65536, 32768); }), ErrorKind::kOverflow);
-  EXPECT_EQ(ErrorOf([] { CheckedMultiply(-1, kMin); }), ErrorKind::kOverflow);
+  EXPECT_EQ(ErrorRaised([] { CheckedMultiply(65536, 32768); }), ErrorKind::kOverflow);
+  EXPECT_EQ(ErrorRaised([] { CheckedMultiply(-1, kMin); }), ErrorKind::kOverflow);
   EXPECT_EQ(CheckedAdd(kMax - 1, 1), kMax);
-  EXPECT_EQ(ErrorOf([] { CheckedAdd(kMax, 1); }), ErrorKind::kOverflow);
-  EXPECT_EQ(ErrorOf([] { CheckedAdd(kMin, -1); }), ErrorKind::kOverflow);
+  EXPECT_EQ(ErrorRaised([] { CheckedAdd(kMax, 1); }), ErrorKind::kOverflow);
+  EXPECT_EQ(ErrorRaised([] { CheckedAdd(kMin, -1); }), ErrorKind::kOverflow);
 }
 
 TEST(BuildColour, ClampsEachComponentToItsByteInItsPlace) {
@@ -67,10 +60,10 @@ TEST(BuildColour, ClampsEachComponentToItsByteInItsPlace) {
 TEST(FloatingPointStatus, OnlyTheFaultFlagsRaiseTheErrorAndTheyAreCleared) {
   std::feclearexcept(FE_ALL_EXCEPT);
   std::feraiseexcept(FE_UNDERFLOW | FE_INEXACT);
-  EXPECT_EQ(ErrorOf([] { CheckFloatingPointStatus("ordinary"); }), std::nullopt);
+  EXPECT_EQ(ErrorRaised([] { CheckFloatingPointStatus("ordinary"); }), std::nullopt);
   for (int fault : {FE_INVALID, FE_DIVBYZERO, FE_OVERFLOW}) {
     std::feraiseexcept(fault);
-    EXPECT_EQ(ErrorOf([] { CheckFloatingPointStatus("fault"); }), ErrorKind::kFloatingPoint)
+    EXPECT_EQ(ErrorRaised([] { CheckFloatingPointStatus("fault"); }), ErrorKind::kFloatingPoint)
         << fault;
     EXPECT_EQ(std::fetestexcept(kFloatingPointFaults), 0) << fault;
   }
