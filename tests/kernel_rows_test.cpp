@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cfenv>
+#include <initializer_list>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -86,6 +87,18 @@ class KernelRowsTest : public testing::EveryTarget {
       }
     }
   }
+
+  // Consecutive rows at a few places of deep dives: every batch size splits them differently.
+  void ExpectDeepViewsInEveryBatchSize(std::initializer_list<int> dives) {
+    for (int clicks : dives) {
+      const std::vector<int> firsts =
+          clicks <= 12 && kFull ? std::vector<int>{0, 150, 196, 392} : std::vector<int>{196};
+      for (int first : firsts) {
+        ExpectPlainCounts(MakeEscapeParams(Dive(clicks)), first, kWindow,
+                          "dive " + std::to_string(clicks));
+      }
+    }
+  }
 };
 
 INSTANTIATE_TEST_SUITE_P(Targets, KernelRowsTest, ::testing::ValuesIn(SupportedKernelTargets()),
@@ -100,16 +113,17 @@ TEST_P(KernelRowsTest, WholeShallowViewsInEveryBatchSize) {
   ExpectPlainCounts(MakeEscapeParams(CentreClicks(5)), 0, kRows, "centre 5");
 }
 
-// Consecutive rows at a few places: every batch size splits them differently.
-TEST_P(KernelRowsTest, DeepViewsInEveryBatchSize) {
-  for (int clicks : {8, 12, 16, 20, 22}) {
-    const std::vector<int> firsts =
-        clicks <= 12 && kFull ? std::vector<int>{0, 150, 196, 392} : std::vector<int>{196};
-    for (int first : firsts) {
-      ExpectPlainCounts(MakeEscapeParams(Dive(clicks)), first, kWindow,
-                        "dive " + std::to_string(clicks));
-    }
-  }
+// The cases that go on over more views, run by CI after the others.
+class ExhaustiveKernelRowsTest : public KernelRowsTest {};
+
+INSTANTIATE_TEST_SUITE_P(Targets, ExhaustiveKernelRowsTest,
+                         ::testing::ValuesIn(SupportedKernelTargets()), TargetName);
+
+// Dives 12 and 22 in every test run, the others in the exhaustive set.
+TEST_P(KernelRowsTest, DeepViewsInEveryBatchSize) { ExpectDeepViewsInEveryBatchSize({12, 22}); }
+
+TEST_P(ExhaustiveKernelRowsTest, DeepViewsInEveryBatchSize) {
+  ExpectDeepViewsInEveryBatchSize({8, 16, 20});
 }
 
 TEST_P(KernelRowsTest, AlmostAllInteriorAfterTwelveCentreClicks) {

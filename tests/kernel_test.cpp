@@ -27,13 +27,16 @@ namespace fractal {
 namespace {
 
 // Sanitizer and unoptimised builds check fewer random views and rows, and shallower ones: the
-// deepest views have points whose orbits take millions of steps to repeat exactly.
+// deepest views have points whose orbits take millions of steps to repeat exactly. The first
+// random views run in every test run, the rest in the exhaustive set.
 #if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
+constexpr int kQuickRandomViews = 60;
 constexpr int kRandomViews = 300;
 constexpr int kMaxRandomClicks = 26;
 constexpr std::int64_t kRandomBudget = std::int64_t{1} << 16;
 constexpr int kSampleScale = 4;
 #else
+constexpr int kQuickRandomViews = 20;
 constexpr int kRandomViews = 80;
 constexpr int kMaxRandomClicks = 16;
 constexpr std::int64_t kRandomBudget = std::int64_t{1} << 12;
@@ -140,9 +143,14 @@ TEST(KernelAllTargets, InitialViewWhole) {
             static_cast<int>(RowSteps().size() * ColumnSteps().size()));
 }
 
-TEST(KernelAllTargets, DiveViewsWholeWhileShallowThenSampled) {
+// Dives 1 to 22 on every target: whole views while the reference is quick, then rows spread
+// over the view. The shallow ones and two deep ones run in every test run, the rest in the
+// exhaustive set.
+bool IsQuickDive(int clicks) { return clicks <= 4 || clicks == 12 || clicks == 22; }
+
+void ExpectDiveViews(bool quick) {
   for (int clicks = 1; clicks <= 22; ++clicks) {
-    // Whole views while the reference is quick; then rows spread over the view.
+    if (IsQuickDive(clicks) != quick) continue;
     const std::vector<int> rows = clicks <= 4    ? AllRows()
                                   : clicks <= 12 ? EveryNthRow(80 / kSampleScale, clicks)
                                                  : EveryNthRow(200 / kSampleScale, clicks);
@@ -150,6 +158,10 @@ TEST(KernelAllTargets, DiveViewsWholeWhileShallowThenSampled) {
     ASSERT_GE(CompareTargets(expected, "dive " + std::to_string(clicks)), 0);
   }
 }
+
+TEST(KernelAllTargets, DiveViewsWholeWhileShallowThenSampled) { ExpectDiveViews(true); }
+
+TEST(ExhaustiveKernelAllTargets, DiveViewsWholeWhileShallowThenSampled) { ExpectDiveViews(false); }
 
 TEST(KernelAllTargets, AlmostAllInteriorAfterTwelveCentreClicks) {
   const ViewState view = CentreClicks(12);
@@ -211,13 +223,15 @@ TEST_P(KernelTargetTest, AnEmptyRowIsFine) {
   EXPECT_TRUE(counts.empty());
 }
 
-TEST(KernelAllTargets, RandomViews) {
+// Views [first, end) of one random sequence, a row or two of each, on every target.
+void ExpectRandomViews(int first, int end) {
   std::mt19937 random(20261208);
   std::int64_t compared = 0;
-  for (int v = 0; v < kRandomViews; ++v) {
+  for (int v = 0; v < end; ++v) {
     const ViewState view = testing::RandomView(random, kMaxRandomClicks);
     const int last = static_cast<int>(RowSteps().size()) - 1;
     const int row = std::uniform_int_distribution<int>(0, last)(random);
+    if (v < first) continue;
     std::vector<int> rows{row};
     if (view.Zoom <= 64) rows.push_back((row + 200) % (last + 1));
     const int n =
@@ -226,7 +240,13 @@ TEST(KernelAllTargets, RandomViews) {
     ASSERT_GE(n, 0);
     compared += n;
   }
-  EXPECT_GT(compared, kRandomViews * 200);
+  EXPECT_GT(compared, (end - first) * 200);
+}
+
+TEST(KernelAllTargets, RandomViews) { ExpectRandomViews(0, kQuickRandomViews); }
+
+TEST(ExhaustiveKernelAllTargets, RandomViews) {
+  ExpectRandomViews(kQuickRandomViews, kRandomViews);
 }
 
 // One iteration with the products fused into the sums, as a compiler contracting the kernel's
