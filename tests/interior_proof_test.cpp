@@ -20,6 +20,7 @@
 #include "render/kernel/proof/disk_bounds.h"
 #include "support/click_views.h"
 #include "support/kernel_testing.h"
+#include "support/orbit_step.h"
 #include "view/view_state.h"
 
 namespace fractal::kernel_detail {
@@ -44,6 +45,9 @@ constexpr std::int64_t kSearchBudget = std::int64_t{1} << 18;
 constexpr std::int64_t kConfirmBudget = std::int64_t{1} << 20;
 #endif
 constexpr double kTwoPi = 6.283185307179586;
+// A point's proofs may spend a sixteenth of its iterations so far, as the lanes allow the side
+// prover (kProofShareInverse there).
+constexpr std::int64_t kProofShareInverse = 16;
 
 struct Z {
   double re = 0;
@@ -51,14 +55,7 @@ struct Z {
 };
 
 // One step of the orbit as the lanes take it; returns the escape test's |z|^2 before it.
-double Step(Z c, Z& z) {
-  const double r2 = z.re * z.re;
-  const double i2 = z.im * z.im;
-  const double t = (r2 - i2) + c.re;
-  z.im = c.im + (2 * z.re) * z.im;
-  z.re = t;
-  return r2 + i2;
-}
+double Step(Z c, Z& z) { return testing::StepOrbit(c.re, c.im, z.re, z.im); }
 
 double AbsSum(Z z) { return std::fabs(z.re) + std::fabs(z.im); }
 Wide Abs(Wide x) { return x < 0 ? -x : x; }
@@ -217,8 +214,8 @@ struct Orbit {
 // Follows c from z = 0 much as the lanes do (their windows are shorter on deep views): exact
 // repeats of checkpoints taken at counts 64, 128, 256, ..., and, if stride > 0, the closest return
 // to the checkpoint among the states `stride` apart in each window; a window that closes with a
-// return nearer than 1e-2 proposes it to the prover, which may spend an eighth of the steps so far.
-// Gives up after `budget` steps.
+// return nearer than 1e-2 proposes it to the prover, whose proofs of the point may spend a
+// sixteenth of the steps so far in all. Gives up after `budget` steps.
 Orbit Follow(Z c, std::int64_t cap, std::int64_t budget, int stride) {
   Z z;
   Z checkpoint;
@@ -242,9 +239,10 @@ Orbit Follow(Z c, std::int64_t cap, std::int64_t budget, int stride) {
     if (n < window_end) continue;
     if (stride > 0 && n > 64 && closest < 1e-2) {
       const ProofCandidate candidate{c.re, c.im, z.re, z.im, closest_at - n / 2, closest};
-      const ProofOutcome outcome = ProveInterior(candidate, n / 8 - proof_steps);
+      const std::int64_t proof_budget = n / kProofShareInverse - proof_steps;
+      const ProofOutcome outcome = ProveInterior(candidate, proof_budget);
       proof_steps += outcome.steps;
-      if (outcome.proven) return {End::kProven, n, candidate, n / 8 - proof_steps + outcome.steps};
+      if (outcome.proven) return {End::kProven, n, candidate, proof_budget};
     }
     checkpoint = z;
     window_end *= 2;
@@ -385,8 +383,8 @@ TEST(InteriorProof, ProofsNearParabolicPointsHold) {
   EXPECT_GT(checker.escaped(), 250 / kShare);
 }
 
-// The proposals a point's orbit makes as Follow finds them, proven or not, each with the budget
-// Follow would give it, up to `steps`.
+// The proposals a point's orbit makes as Follow finds them, proven or not, each with a budget
+// around the one Follow would give it, up to `steps`.
 void CollectProposals(Z c, std::int64_t steps, std::vector<ProofCandidate>& candidates,
                       std::vector<std::int64_t>& budgets) {
   Z z;
@@ -403,7 +401,8 @@ void CollectProposals(Z c, std::int64_t steps, std::vector<ProofCandidate>& cand
     if (n < window_end) continue;
     if (n > 64 && closest < 1e-2) {
       candidates.push_back({c.re, c.im, z.re, z.im, closest_at - n / 2, closest});
-      budgets.push_back(n / (8 << (candidates.size() % 4)));  // some budgets run out
+      // From twice Follow's share down to a quarter of it, so that some budgets run out.
+      budgets.push_back(n / (8 << (candidates.size() % 4)));
     }
     checkpoint = z;
     window_end *= 2;

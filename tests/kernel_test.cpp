@@ -16,8 +16,10 @@
 #include "render/kernel/chunks.h"
 #include "render/kernel/escape_time.h"
 #include "render/view_steps.h"
+#include "runtime/runtime.h"
 #include "support/click_views.h"
 #include "support/kernel_testing.h"
+#include "support/orbit_step.h"
 #include "support/reference_drawing.h"
 #include "view/view_state.h"
 
@@ -25,13 +27,16 @@ namespace fractal {
 namespace {
 
 // Sanitizer and unoptimised builds check fewer random views and rows, and shallower ones: the
-// deepest views have points whose orbits take millions of steps to repeat exactly.
+// deepest views have points whose orbits take millions of steps to repeat exactly. The first
+// random views run in every test run, the rest in the exhaustive set.
 #if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
+constexpr int kQuickRandomViews = 60;
 constexpr int kRandomViews = 300;
 constexpr int kMaxRandomClicks = 26;
 constexpr std::int64_t kRandomBudget = std::int64_t{1} << 16;
 constexpr int kSampleScale = 4;
 #else
+constexpr int kQuickRandomViews = 20;
 constexpr int kRandomViews = 80;
 constexpr int kMaxRandomClicks = 16;
 constexpr std::int64_t kRandomBudget = std::int64_t{1} << 12;
@@ -80,14 +85,14 @@ ExpectedRows Expect(const ViewState& view, std::vector<int> rows, std::int64_t b
   return expected;
 }
 
-// Compares every supported target's counts with `expected`; points the plain loop gave up on
-// must have a kernel count of at least the budget. Returns the points compared per target, or
-// -1 after reporting the first mismatch.
+// Compares every supported target's counts with `expected`, computed once for all of them; points
+// the plain loop gave up on must have a kernel count of at least the budget. Returns the points
+// compared per target, or -1 after reporting the first mismatch.
 int CompareTargets(const ExpectedRows& expected, const std::string& what) {
   const EscapeParams params = MakeEscapeParams(expected.view);
   int compared = 0;
   for (KernelTarget target : SupportedKernelTargets()) {
-    ForceKernelTarget(target);
+    const testing::ForcedTarget forced(target);
     compared = 0;
     for (std::size_t r = 0; r < expected.rows.size(); ++r) {
       const int row = expected.rows[r];
@@ -102,12 +107,10 @@ int CompareTargets(const ExpectedRows& expected, const std::string& what) {
                       << i << ": kernel " << counts[i] << ", expected "
                       << (plain ? std::to_string(*plain)
                                 : "past " + std::to_string(expected.budget));
-        ForceKernelTarget(std::nullopt);
         return -1;
       }
     }
   }
-  ForceKernelTarget(std::nullopt);
   return compared;
 }
 
@@ -140,9 +143,14 @@ TEST(KernelAllTargets, InitialViewWhole) {
             static_cast<int>(RowSteps().size() * ColumnSteps().size()));
 }
 
-TEST(KernelAllTargets, DiveViewsWholeWhileShallowThenSampled) {
+// Dives 1 to 22 on every target: whole views while the reference is quick, then rows spread
+// over the view. Two shallow ones and two deep ones run in every test run, the rest in the
+// exhaustive set.
+bool IsQuickDive(int clicks) { return clicks == 1 || clicks == 4 || clicks == 12 || clicks == 22; }
+
+void ExpectDiveViews(bool quick) {
   for (int clicks = 1; clicks <= 22; ++clicks) {
-    // Whole views while the reference is quick; then rows spread over the view.
+    if (IsQuickDive(clicks) != quick) continue;
     const std::vector<int> rows = clicks <= 4    ? AllRows()
                                   : clicks <= 12 ? EveryNthRow(80 / kSampleScale, clicks)
                                                  : EveryNthRow(200 / kSampleScale, clicks);
@@ -150,6 +158,10 @@ TEST(KernelAllTargets, DiveViewsWholeWhileShallowThenSampled) {
     ASSERT_GE(CompareTargets(expected, "dive " + std::to_string(clicks)), 0);
   }
 }
+
+TEST(KernelAllTargets, DiveViewsWholeWhileShallowThenSampled) { ExpectDiveViews(true); }
+
+TEST(ExhaustiveKernelAllTargets, DiveViewsWholeWhileShallowThenSampled) { ExpectDiveViews(false); }
 
 TEST(KernelAllTargets, AlmostAllInteriorAfterTwelveCentreClicks) {
   const ViewState view = CentreClicks(12);
@@ -211,13 +223,15 @@ TEST_P(KernelTargetTest, AnEmptyRowIsFine) {
   EXPECT_TRUE(counts.empty());
 }
 
-TEST(KernelAllTargets, RandomViews) {
+// Views [first, end) of one random sequence, a row or two of each, on every target.
+void ExpectRandomViews(int first, int end) {
   std::mt19937 random(20261208);
   std::int64_t compared = 0;
-  for (int v = 0; v < kRandomViews; ++v) {
+  for (int v = 0; v < end; ++v) {
     const ViewState view = testing::RandomView(random, kMaxRandomClicks);
     const int last = static_cast<int>(RowSteps().size()) - 1;
     const int row = std::uniform_int_distribution<int>(0, last)(random);
+    if (v < first) continue;
     std::vector<int> rows{row};
     if (view.Zoom <= 64) rows.push_back((row + 200) % (last + 1));
     const int n =
@@ -226,7 +240,13 @@ TEST(KernelAllTargets, RandomViews) {
     ASSERT_GE(n, 0);
     compared += n;
   }
-  EXPECT_GT(compared, kRandomViews * 200);
+  EXPECT_GT(compared, (end - first) * 200);
+}
+
+TEST(KernelAllTargets, RandomViews) { ExpectRandomViews(0, kQuickRandomViews); }
+
+TEST(ExhaustiveKernelAllTargets, RandomViews) {
+  ExpectRandomViews(kQuickRandomViews, kRandomViews);
 }
 
 // One iteration with the products fused into the sums, as a compiler contracting the kernel's
@@ -288,11 +308,7 @@ TEST(KernelUntestedSteps, AStateThatFailsTheEscapeTestIsNeverFollowedByOneThatPa
     if (!fails(zr, zi)) continue;
     ++tried;
     for (int step = 0; step < 64; ++step) {
-      const double zr2 = zr * zr;
-      const double zi2 = zi * zi;
-      const double t = zr2 - zi2 + cr;
-      zi = ci + 2 * zr * zi;
-      zr = t;
+      testing::StepOrbit(cr, ci, zr, zi);
       ASSERT_TRUE(fails(zr, zi)) << "c = " << cr << " + " << ci << "i, step " << step;
     }
   }
@@ -305,7 +321,7 @@ TEST_P(KernelTargetTest, RaisesNoFloatingPointFaultOnAViewTheViewerReaches) {
   const EscapeParams params = MakeEscapeParams(Dive(3));
   std::feclearexcept(FE_ALL_EXCEPT);
   for (double y : RowSteps()) KernelRow(params, y, ColumnSteps());
-  EXPECT_EQ(std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW), 0);
+  EXPECT_EQ(std::fetestexcept(kFloatingPointFaults), 0);
 }
 
 TEST_P(KernelTargetTest, KeepsAFaultRaisedBeforeIt) {
@@ -325,10 +341,10 @@ TEST_P(KernelTargetTest, AWildViewGetsTheScalarCountsAndStatus) {
   std::feclearexcept(FE_ALL_EXCEPT);
   std::vector<std::int32_t> expected(ColumnSteps().size());
   ComputeRowScalar(params, 0.25, ColumnSteps(), expected);
-  const int expected_status = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+  const int expected_status = std::fetestexcept(kFloatingPointFaults);
   std::feclearexcept(FE_ALL_EXCEPT);
   EXPECT_EQ(KernelRow(params, 0.25, ColumnSteps()), expected);
-  EXPECT_EQ(std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW), expected_status);
+  EXPECT_EQ(std::fetestexcept(kFloatingPointFaults), expected_status);
   EXPECT_NE(expected_status, 0);
   std::feclearexcept(FE_ALL_EXCEPT);
 }

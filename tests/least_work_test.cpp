@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/orbit_step.h"
+
 namespace fractal {
 namespace {
 
@@ -39,11 +41,7 @@ OrbitWork AllStatesWork(double cr, double ci, std::int32_t cap) {
       return {n, std::min<std::int64_t>(cap, BrentWork(mu, n - mu))};
     }
     if (n == cap) return {cap, cap};
-    const double zr2 = zr * zr;
-    const double zi2 = zi * zi;
-    const double t = (zr2 - zi2) + cr;
-    zi = ci + (2 * zr) * zi;
-    zr = t;
+    testing::StepOrbit(cr, ci, zr, zi);
   }
 }
 

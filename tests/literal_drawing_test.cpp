@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "runtime/runtime.h"
 #include "support/click_views.h"
 #include "support/reference_drawing.h"
+#include "support/run_time_errors.h"
 #include "window/form1.h"
 
 namespace fractal {
@@ -64,15 +64,7 @@ TEST(LiteralDrawing, CapPointsTakeTheBackgroundReadWhenEachIsSet) {
   ExpectSurface(platform, expected);
 }
 
-ErrorKind ErrorRaised(const std::function<void()>& drawing) {
-  try {
-    drawing();
-  } catch (const RuntimeError& error) {
-    return error.kind();
-  }
-  ADD_FAILURE() << "no error raised";
-  return ErrorKind::kFailedCall;
-}
+using testing::ErrorRaised;
 
 TEST(LiteralDrawing, RaisesTheErrorsOfTheDrawingRoutine) {
   MemoryPlatform failing(kForm1Design);

@@ -8,6 +8,7 @@
 #include "render/view_steps.h"
 #include "runtime/runtime.h"
 #include "support/reference_drawing.h"
+#include "support/run_time_errors.h"
 #include "window/form1.h"
 
 namespace fractal {
@@ -70,12 +71,8 @@ TEST(EscapeTime, RedOfLateEscapesDoesNotOverflow) {
 }
 
 TEST(EscapeTime, CapBeyondThirtyTwoBitsIsAnOverflow) {
-  try {
-    ParamsAtZoom(std::int32_t{1} << 27);
-    FAIL() << "no error raised";
-  } catch (const RuntimeError& error) {
-    EXPECT_EQ(error.kind(), ErrorKind::kOverflow);
-  }
+  EXPECT_EQ(testing::ErrorRaised([] { ParamsAtZoom(std::int32_t{1} << 27); }),
+            ErrorKind::kOverflow);
 }
 
 class InitialPicture : public ::testing::Test {

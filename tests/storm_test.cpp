@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "platform/memory_platform.h"
+#include "support/observed_form.h"
 #include "support/reference_drawing.h"
-#include "tests/observed_form.h"
 #include "window/form1.h"
 
 namespace fractal {

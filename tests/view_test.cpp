@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "runtime/runtime.h"
+#include "support/run_time_errors.h"
 #include "view/view_state.h"
 
 namespace fractal {
@@ -33,12 +34,7 @@ TEST(InitialiseView, TakesColumnsFromWidthAndRowsFromHeight) {
 
 TEST(InitialiseView, RaisesOverflowForAnExtentBeyondSixteenBits) {
   ViewState view;
-  try {
-    InitialiseView(view, 70000, 400);
-    FAIL() << "no error raised";
-  } catch (const RuntimeError& error) {
-    EXPECT_EQ(error.kind(), ErrorKind::kOverflow);
-  }
+  EXPECT_EQ(testing::ErrorRaised([&] { InitialiseView(view, 70000, 400); }), ErrorKind::kOverflow);
 }
 
 ViewState Loaded() {

@@ -16,8 +16,6 @@
 #include "render/kernel/kernel.h"
 #include "support/click_views.h"
 
-namespace fractal::testing {}  // namespace fractal::testing
-
 namespace fractal {
 // Test names and failure messages show a target by its name.
 inline void PrintTo(KernelTarget target, std::ostream* out) { *out << KernelTargetName(target); }
@@ -29,33 +27,35 @@ inline std::string TargetName(const ::testing::TestParamInfo<KernelTarget>& info
   return KernelTargetName(info.param);
 }
 
-// A fixture whose tests run once on every target this CPU runs, that target forced throughout;
-// instantiate with ValuesIn(SupportedKernelTargets()) and TargetName.
-class EveryTarget : public ::testing::TestWithParam<KernelTarget> {
- protected:
-  void SetUp() override { ForceKernelTarget(GetParam()); }
-  void TearDown() override {
+// Forces a target while it lives; then the best target again, with cycle detection on.
+class ForcedTarget {
+ public:
+  explicit ForcedTarget(KernelTarget target) { ForceKernelTarget(target); }
+  ~ForcedTarget() {
     ForceKernelTarget(std::nullopt);
     SetCycleDetection(true);
   }
+  ForcedTarget(const ForcedTarget&) = delete;
+  ForcedTarget& operator=(const ForcedTarget&) = delete;
 };
 
-// EscapeCount's loop, giving up after `budget` iterations (nullopt) so that deep interior points
-// do not take a billion steps each.
+// A fixture whose tests run once on every target this CPU runs, that target forced throughout;
+// instantiate with ValuesIn(SupportedKernelTargets()) and TargetName.
+class EveryTarget : public ::testing::TestWithParam<KernelTarget> {
+ private:
+  ForcedTarget forced_{GetParam()};
+};
+
+// EscapeCount, giving up after `budget` iterations (nullopt) so that deep interior points do not
+// take a billion steps each: with the budget as its cap, a count of the budget means that no state
+// before it escaped, which decides nothing below the real cap.
 inline std::optional<std::int32_t> PlainCount(double cr, double ci, std::int32_t cap,
                                               std::int64_t budget) {
   if (cap <= budget) return EscapeCount(cr, ci, cap);
-  double zr = 0;
-  double zi = 0;
-  for (std::int32_t n = 0; n < budget; ++n) {
-    const double zr2 = zr * zr;
-    const double zi2 = zi * zi;
-    if (zr2 + zi2 >= 4.0) return n;
-    const double t = (zr2 - zi2) + cr;
-    zi = ci + (2 * zr) * zi;
-    zr = t;
-  }
-  return std::nullopt;
+  const auto within = static_cast<std::int32_t>(budget);  // below the cap, so 32 bits
+  const std::int32_t n = EscapeCount(cr, ci, within);
+  if (n == within) return std::nullopt;
+  return n;
 }
 
 // A click position: anywhere on the surface, often on its edges.

@@ -8,6 +8,7 @@
 
 #include "render/kernel/escape_time.h"
 #include "render/view_steps.h"
+#include "support/orbit_step.h"
 
 namespace fractal::testing {
 namespace {
@@ -19,11 +20,9 @@ struct Z {
 
 bool Same(Z a, Z b) { return a.r == b.r && a.i == b.i; }
 
-// EscapeCount's step, operation for operation.
 Z Step(Z z, Z c) {
-  const double zr2 = z.r * z.r;
-  const double zi2 = z.i * z.i;
-  return {(zr2 - zi2) + c.r, c.i + (2 * z.r) * z.i};
+  StepOrbit(c.r, c.i, z.r, z.i);
+  return z;
 }
 
 // The states of one orbit at every multiple of a stride up to the count reached, for finding the
@@ -164,12 +163,7 @@ std::int64_t RunSlots(Orbit (&slots)[kSlots], std::int64_t rounds, bool (&escape
     // Unrolled, so that the slots' values stay in registers.
 #pragma GCC unroll 8
     for (int k = 0; k < kSlots; ++k) {
-      const double zr2 = zr[k] * zr[k];
-      const double zi2 = zi[k] * zi[k];
-      esc[k] = zr2 + zi2 >= 4.0;
-      const double t = (zr2 - zi2) + cr[k];
-      zi[k] = ci[k] + (2 * zr[k]) * zi[k];
-      zr[k] = t;
+      esc[k] = StepOrbit(cr[k], ci[k], zr[k], zi[k]) >= 4.0;
       rep[k] = (zr[k] == mr[k]) & (zi[k] == mi[k]);
       stop |= esc[k] | rep[k];
     }

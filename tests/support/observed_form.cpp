@@ -1,4 +1,4 @@
-#include "tests/observed_form.h"
+#include "support/observed_form.h"
 
 #include <algorithm>
 #include <cmath>
