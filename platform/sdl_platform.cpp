@@ -11,6 +11,7 @@
 #include "platform/event_loop.h"
 #include "platform/event_queue.h"
 #include "platform/sdl_video.h"
+#include "platform/sdl_wayland.h"
 #include "platform/sdl_x11_motion.h"
 #include "platform/surface_position.h"
 #include "runtime/runtime.h"
@@ -198,6 +199,8 @@ std::optional<FormEvent> SdlPlatform::Translate(const SDL_Event& event) {
       if (event.window.event == SDL_WINDOWEVENT_EXPOSED) MarkDirty();
       return std::nullopt;
     case SDL_QUIT:
+      // A signal, or SDL's word that the Wayland compositor is gone: the latter is an error.
+      if (WaylandConnectionLost(window_)) EndForLostConnection(window_);
       return CloseEvent{};
     default:
       return std::nullopt;

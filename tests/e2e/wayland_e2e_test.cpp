@@ -1,7 +1,8 @@
 // The real viewer as a native Wayland client of weston: the exact first picture, a click, and the
 // close box of the title bar that libdecor draws, since weston draws no decorations; a flood of
 // pointer motion that loses neither the click after it nor the close request or SIGTERM; and a
-// window the viewer cannot present to ends it with the failed-call error instead of staying blank.
+// compositor that goes away, or a window the viewer cannot present to, end it with an error
+// instead of a clean exit or a blank window.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -131,6 +132,20 @@ TEST_F(NativeWayland, FloodOfPointerMotionDoesNotLoseSigterm) {
   const Clock::duration latency = EndAndExpectCleanExit(origin, Ending::kTerminate);
   std::cout << "SIGTERM after the flood to exit: " << Milliseconds(latency) << " ms\n";
   EXPECT_LT(latency, kExitBound);
+}
+
+// SDL reports a compositor that went away as a request to quit: the viewer ends with the
+// error it is, not with the status of a close.
+TEST_F(NativeWayland, CompositorGoneEndsTheViewerWithAnError) {
+  FirstPicture();
+  ASSERT_FALSE(HasFailure());
+  session_.StopCompositor();
+  const std::optional<ExitStatus> status = session_.viewer().WaitForExit(In(kExitDeadline));
+  ASSERT_TRUE(status) << "the viewer runs on without its compositor";
+  EXPECT_TRUE(status->exited && status->code == 1) << status->ToString();
+  EXPECT_NE(session_.ViewerErrors().find("the connection to the Wayland compositor was lost"),
+            std::string::npos)
+      << session_.ViewerErrors();
 }
 
 // Without the accelerated framebuffer, SDL's Wayland driver gives the window no surface.

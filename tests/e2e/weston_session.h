@@ -54,6 +54,8 @@ class WestonSession {
   WestonSession& operator=(const WestonSession&) = delete;
 
   ChildProcess& viewer() { return *viewer_; }
+  // Ends weston, as a desktop session that ends does.
+  void StopCompositor() { weston_.reset(); }
   OutputPoint pointer() const { return pointer_; }
   // What the viewer wrote to its standard error so far, its log of Wayland messages left out.
   std::string ViewerErrors();
