@@ -1,5 +1,6 @@
 # `cpack -G DEB` in a Release build folder makes the Debian package of what the install rules
-# install: the viewer, its desktop entry, icons and metainfo.
+# install: the viewer, its desktop entry, icons and metainfo, its manual page, and the copyright
+# file and changelog (package/).
 
 set(CPACK_PACKAGE_NAME fractal-viewer)
 set(CPACK_PACKAGE_VENDOR "${FRACTAL_DEVELOPER}")
@@ -12,8 +13,16 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Interactive viewer of the Mandelbrot set\n One window with a 400 x 400-pixel picture, drawn row by row by the escape-time\n method. Each click magnifies two times about the point under the pointer.")
+# The long description; CPack puts the summary above it as the synopsis. One line here is one
+# line of the control file, each under 80 columns; an empty line separates paragraphs.
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
+       "One window shows a 400 x 400-pixel picture of the set, drawn row by row by\n"
+       "the escape-time method: points that escape in shades of red, the set itself\n"
+       "in black. Each click magnifies the picture two times about the point under\n"
+       "the pointer and doubles the iteration cap, also in the middle of a drawing.\n"
+       "Every picture is bit-identical on every machine.\n"
+       "\n"
+       "The viewer runs on X11, and natively on Wayland.")
 # The libraries the viewer links come from dpkg-shlibdeps. SDL loads the rest only when it needs
 # them, which dpkg-shlibdeps cannot see: on Wayland, the title bar is drawn by libdecor's plugin
 # (the compositor may draw none; SDL's package only recommends it), and the picture is presented

@@ -1,5 +1,7 @@
-// Makes the application's icons from the picture the viewer draws first: PNG files of a few sizes
-// (the picture averaged down) and a scalable SVG (the picture's colours as filled runs of cells).
+// Makes the application's icons from the picture the viewer draws first, shown in a disc on a
+// transparent background: PNG files of a few sizes (the picture averaged down, the disc's edge
+// smoothed by its coverage of each pixel) and a scalable SVG (the picture's colours as filled
+// runs of cells, clipped to the disc).
 //
 //   icon_maker PATH...   PATH is DIR/SIZE.png (e.g. icons/48.png, 48 pixels square) or NAME.svg
 #include <png.h>
@@ -32,19 +34,22 @@ int SizeInName(const std::string& path) {
 }
 
 bool WritePng(const std::string& path, const IconPicture& picture) {
-  std::vector<png_byte> rgb;
-  rgb.reserve(picture.colours.size() * 3);
-  for (const Colour colour : picture.colours) {
-    rgb.push_back(static_cast<png_byte>(colour & 0xFF));
-    rgb.push_back(static_cast<png_byte>((colour >> 8) & 0xFF));
-    rgb.push_back(static_cast<png_byte>((colour >> 16) & 0xFF));
+  const std::vector<std::uint8_t> alpha = DiscCoverage(picture.size);
+  std::vector<png_byte> rgba;
+  rgba.reserve(picture.colours.size() * 4);
+  for (std::size_t i = 0; i < picture.colours.size(); ++i) {
+    const Colour colour = picture.colours[i];
+    rgba.push_back(static_cast<png_byte>(colour & 0xFF));
+    rgba.push_back(static_cast<png_byte>((colour >> 8) & 0xFF));
+    rgba.push_back(static_cast<png_byte>((colour >> 16) & 0xFF));
+    rgba.push_back(alpha[i]);
   }
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   image.width = static_cast<png_uint_32>(picture.size);
   image.height = static_cast<png_uint_32>(picture.size);
-  image.format = PNG_FORMAT_RGB;
-  const int written = png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr);
+  image.format = PNG_FORMAT_RGBA;
+  const int written = png_image_write_to_file(&image, path.c_str(), 0, rgba.data(), 0, nullptr);
   if (written == 0) std::fprintf(stderr, "%s: %s\n", path.c_str(), image.message);
   return written != 0;
 }

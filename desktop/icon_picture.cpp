@@ -72,6 +72,31 @@ IconPicture Sample(const IconPicture& picture, int size) {
   return sampled;
 }
 
+std::vector<std::uint8_t> DiscCoverage(int size) {
+  // Lengths in units of 1/32 pixel: sample i of pixel x lies at 32 x + 2 i + 1, and the disc's
+  // centre at 16 size; the sums stay exact integers.
+  constexpr int kSamples = 16;  // along each axis of a pixel
+  constexpr int kSampleCount = kSamples * kSamples;
+  const std::int64_t centre = kSamples * size;
+  const std::int64_t radius = centre * kDiscDiameterSixteenths / 16;
+  std::vector<std::uint8_t> coverage(static_cast<std::size_t>(size) * size);
+  for (int row = 0; row < size; ++row) {
+    for (int column = 0; column < size; ++column) {
+      int inside = 0;
+      for (int i = 0; i < kSamples; ++i) {
+        const std::int64_t dy = 2 * kSamples * row + 2 * i + 1 - centre;
+        for (int j = 0; j < kSamples; ++j) {
+          const std::int64_t dx = 2 * kSamples * column + 2 * j + 1 - centre;
+          if (dx * dx + dy * dy <= radius * radius) ++inside;
+        }
+      }
+      coverage[static_cast<std::size_t>(row) * size + column] =
+          static_cast<std::uint8_t>((255 * inside + kSampleCount / 2) / kSampleCount);
+    }
+  }
+  return coverage;
+}
+
 std::string SvgOf(const IconPicture& picture) {
   // Runs gathered per colour, in order of first appearance, so the output is stable.
   std::map<Colour, std::string> paths;
@@ -92,13 +117,18 @@ std::string SvgOf(const IconPicture& picture) {
       start = end;
     }
   }
+  // The cells meet edge to edge (crisp edges, no seams between them); the disc's edge is smooth.
+  const double centre = size / 2.0;
   std::ostringstream svg;
   svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << size << "\" height=\"" << size
-      << "\" viewBox=\"0 0 " << size << " " << size << "\" shape-rendering=\"crispEdges\">\n";
+      << "\" viewBox=\"0 0 " << size << " " << size << "\">\n"
+      << "<clipPath id=\"disc\"><circle cx=\"" << centre << "\" cy=\"" << centre << "\" r=\""
+      << centre * kDiscDiameterSixteenths / 16 << "\"/></clipPath>\n"
+      << "<g clip-path=\"url(#disc)\" shape-rendering=\"crispEdges\">\n";
   for (const Colour colour : order) {
     svg << "<path fill=\"" << Hex(colour) << "\" d=\"" << paths[colour] << "\"/>\n";
   }
-  svg << "</svg>\n";
+  svg << "</g>\n</svg>\n";
   return svg.str();
 }
 

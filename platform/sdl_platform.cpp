@@ -11,6 +11,7 @@
 #include "platform/event_loop.h"
 #include "platform/event_queue.h"
 #include "platform/sdl_video.h"
+#include "platform/sdl_wayland.h"
 #include "platform/sdl_x11_motion.h"
 #include "platform/surface_position.h"
 #include "runtime/runtime.h"
@@ -96,8 +97,12 @@ class SdlPlatform final : public Platform {
 
   // Every event SDL reads is taken into events_ as it is read (TakeEvent), so that SDL's own
   // queue, which drops events once it holds 65,535, never fills however fast they come. Only
-  // a wake-up stays in SDL's queue, at most one at a time, so that SDL_WaitEvent returns.
+  // a wake-up stays in SDL's queue, at most one at a time, so that SDL_WaitEvent returns. It is
+  // an event of the viewer's own type: SDL removes a queued window event when another like it
+  // comes (exposures, moves, resizes), and a wake-up removed so would leave the viewer asleep
+  // for good, deaf to clicks, closes and signals.
   EventQueue events_;
+  Uint32 wake_up_type_ = 0;
   bool wake_up_queued_ = false;
 };
 
@@ -117,6 +122,8 @@ SdlPlatform::SdlPlatform(const FormDesign& design)
   setenv("SDL_VIDEO_X11_WMCLASS", FRACTAL_APP_ID, /*overwrite=*/0);
   StartVideo();
   ChooseFramebuffer();
+  wake_up_type_ = SDL_RegisterEvents(1);
+  if (wake_up_type_ == static_cast<Uint32>(-1)) Fail("cannot register the wake-up event");
   SDL_SetEventFilter(&SdlPlatform::TakeEvent, this);
   const std::string caption(design.caption);
   window_ = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
@@ -151,14 +158,19 @@ std::optional<FormEvent> SdlPlatform::WaitEvent() {
 // would read events again from inside SDL's reading.
 int SDLCALL SdlPlatform::TakeEvent(void* platform, SDL_Event* event) {
   SdlPlatform& self = *static_cast<SdlPlatform*>(platform);
+  if (event->type == self.wake_up_type_) return 1;
   const bool was_dirty = self.dirty_;
   const std::optional<FormEvent> form_event = self.Translate(*event);
   if (form_event) self.events_.Push(*form_event);
   // An exposure only marks the picture for presenting; the idle window must wake for it too.
   const bool needs_window = form_event || self.dirty_ != was_dirty;
-  if (!needs_window || self.wake_up_queued_) return 0;
-  self.wake_up_queued_ = true;
-  return 1;
+  if (needs_window && !self.wake_up_queued_) {
+    // SDL's lock around this filter is recursive: the wake-up passes through it above.
+    SDL_Event wake_up{};
+    wake_up.type = self.wake_up_type_;
+    self.wake_up_queued_ = SDL_PushEvent(&wake_up) == 1;
+  }
+  return 0;
 }
 
 // Reads what the window system has sent into events_; the wake-up is then not needed.
@@ -166,7 +178,7 @@ void SdlPlatform::ReadEvents() {
   SDL_PumpEvents();
   if (!wake_up_queued_) return;
   SDL_Event wake_up;
-  SDL_PeepEvents(&wake_up, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT);
+  SDL_PeepEvents(&wake_up, 1, SDL_GETEVENT, wake_up_type_, wake_up_type_);
   wake_up_queued_ = false;
 }
 
@@ -187,6 +199,8 @@ std::optional<FormEvent> SdlPlatform::Translate(const SDL_Event& event) {
       if (event.window.event == SDL_WINDOWEVENT_EXPOSED) MarkDirty();
       return std::nullopt;
     case SDL_QUIT:
+      // A signal, or SDL's word that the Wayland compositor is gone: the latter is an error.
+      if (WaylandConnectionLost(window_)) EndForLostConnection(window_);
       return CloseEvent{};
     default:
       return std::nullopt;
@@ -295,6 +309,14 @@ std::size_t SdlPlatform::SetPoints(std::span<const SurfacePoint> points) {
 }
 
 bool SdlPlatform::Unload() {
+  // The process ends next. On Wayland the window is only taken off the screen: destroying it
+  // would tear down its OpenGL context first, and Mesa's software driver then joins each of its
+  // threads, tens of milliseconds on a busy machine, for nothing the end of the process does not
+  // do anyway.
+  if (std::string_view(SDL_GetCurrentVideoDriver()) == "wayland") {
+    SDL_HideWindow(window_);
+    return true;
+  }
   SDL_DestroyWindow(window_);
   window_ = nullptr;
   return true;

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "render/kernel/chunks.h"
+#include "render/kernel/escape_time.h"
 #include "render/kernel/proof/disk_bounds.h"
 #include "support/click_views.h"
 #include "support/kernel_testing.h"
-#include "support/orbit_step.h"
 #include "view/view_state.h"
 
 namespace fractal::kernel_detail {
@@ -45,9 +45,9 @@ constexpr std::int64_t kSearchBudget = std::int64_t{1} << 18;
 constexpr std::int64_t kConfirmBudget = std::int64_t{1} << 20;
 #endif
 constexpr double kTwoPi = 6.283185307179586;
-// A point's proofs may spend a sixteenth of its iterations so far, as the lanes allow the side
-// prover (kProofShareInverse there).
-constexpr std::int64_t kProofShareInverse = 16;
+// A point's proofs may spend this share of its iterations so far, as the lanes allow the side
+// prover.
+constexpr std::int64_t kProofShareInverse = tuning::kProofShareInverse;
 
 struct Z {
   double re = 0;
@@ -55,7 +55,7 @@ struct Z {
 };
 
 // One step of the orbit as the lanes take it; returns the escape test's |z|^2 before it.
-double Step(Z c, Z& z) { return testing::StepOrbit(c.re, c.im, z.re, z.im); }
+double Step(Z c, Z& z) { return StepOrbit(c.re, c.im, z.re, z.im); }
 
 double AbsSum(Z z) { return std::fabs(z.re) + std::fabs(z.im); }
 Wide Abs(Wide x) { return x < 0 ? -x : x; }

@@ -19,7 +19,6 @@
 #include "runtime/runtime.h"
 #include "support/click_views.h"
 #include "support/kernel_testing.h"
-#include "support/orbit_step.h"
 #include "support/reference_drawing.h"
 #include "view/view_state.h"
 
@@ -308,7 +307,7 @@ TEST(KernelUntestedSteps, AStateThatFailsTheEscapeTestIsNeverFollowedByOneThatPa
     if (!fails(zr, zi)) continue;
     ++tried;
     for (int step = 0; step < 64; ++step) {
-      testing::StepOrbit(cr, ci, zr, zi);
+      StepOrbit(cr, ci, zr, zi);
       ASSERT_TRUE(fails(zr, zi)) << "c = " << cr << " + " << ci << "i, step " << step;
     }
   }

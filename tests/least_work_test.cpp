@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/orbit_step.h"
+#include "render/kernel/escape_time.h"
 
 namespace fractal {
 namespace {
@@ -41,7 +41,7 @@ OrbitWork AllStatesWork(double cr, double ci, std::int32_t cap) {
       return {n, std::min<std::int64_t>(cap, BrentWork(mu, n - mu))};
     }
     if (n == cap) return {cap, cap};
-    testing::StepOrbit(cr, ci, zr, zi);
+    StepOrbit(cr, ci, zr, zi);
   }
 }
 

@@ -31,6 +31,25 @@ inline constexpr int kDeepestWaitedFor = 17;
 
 inline Clock::time_point In(Clock::duration duration) { return Clock::now() + duration; }
 
+// How a test asks the viewer to end: by its close box, or by SIGTERM.
+enum class Ending { kCloseBox, kTerminate };
+
+// Under the sanitizers, whose shadow memory and quarantine of freed blocks grow with every
+// allocation, the viewer's own footprint cannot be told, and reading a flood's last events takes
+// several times as long.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+// The most memory the viewer may have held resident (VmHWM) after a flood of pointer motion.
+inline constexpr long kPeakMemoryBoundKib = 64 * 1024;
+inline constexpr auto kFloodDuration = std::chrono::seconds(10);
+
+inline double Milliseconds(Clock::duration duration) {
+  return std::chrono::duration<double, std::milli>(duration).count();
+}
+
 class ViewerTest : public ::testing::Test {
  protected:
   // The first drawing done, and the picture it left identical to the reference.
@@ -77,7 +96,6 @@ class ViewerTest : public ::testing::Test {
 
   // Asks the viewer to end, by its close box or by SIGTERM, and returns how long it took to end;
   // the test fails unless it ended with status 0.
-  enum class Ending { kCloseBox, kTerminate };
   Clock::duration EndAndExpectCleanExit(Ending how) {
     if (how == Ending::kCloseBox) {
       EXPECT_TRUE(session_.SendCloseRequest()) << "the window offers no WM_DELETE_WINDOW";

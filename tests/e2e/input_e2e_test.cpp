@@ -20,21 +20,7 @@ constexpr auto kClickLatencyBound = std::chrono::milliseconds(500);
 // How long a deep drawing runs before it is clicked into: long enough to be past its first
 // rows, which are cheap, and waiting for a slow one.
 constexpr auto kDrawingHead = std::chrono::seconds(1);
-constexpr auto kFloodDuration = std::chrono::seconds(10);
-// Under the sanitizers, whose shadow memory and quarantine of freed blocks grow with every
-// allocation, the viewer's own footprint cannot be told, and reading the flood's last events
-// takes several times as long.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-constexpr long kPeakMemoryBoundKib = 64 * 1024;
 constexpr auto kExitAfterFloodBound = (kSanitized ? 4 : 1) * kCloseLatencyBound;
-
-double Milliseconds(Clock::duration duration) {
-  return std::chrono::duration<double, std::milli>(duration).count();
-}
 
 class DeepInput : public ViewerTest {
  protected:

@@ -203,26 +203,13 @@ bool ViewerSession::SendCloseRequest() {
 }
 
 std::size_t ViewerSession::FloodPointer(Clock::duration duration) {
-  // Round trips only every so many motions: the server then takes them as fast as it can.
-  constexpr std::size_t kMotionsPerSync = 64;
   if (!HaveWindow()) return 0;
   Display* display = connection_.get();
   int left = 0;
   int top = 0;
   Window child = None;
   XTranslateCoordinates(display, window_, DefaultRootWindow(display), 0, 0, &left, &top, &child);
-  const Clock::time_point end = Clock::now() + duration;
-  std::size_t sent = 0;
-  while (Clock::now() < end) {
-    for (std::size_t i = 0; i < kMotionsPerSync; ++i, ++sent) {
-      // Every motion lands on another pixel, so that each one is reported.
-      const int column = static_cast<int>(sent * 7 % (kSurfaceSize - 2)) + 1;
-      const int row = static_cast<int>(sent * 13 % (kSurfaceSize - 2)) + 1;
-      XTestFakeMotionEvent(display, DefaultScreen(display), left + column, top + row, CurrentTime);
-    }
-    XSync(display, False);
-  }
-  return sent;
+  return FloodPointerOver(display, left, top, kSurfaceSize, duration);
 }
 
 Window ViewerSession::FindViewerWindow(Window parent) {

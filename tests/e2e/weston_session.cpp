@@ -18,6 +18,14 @@ constexpr int kOutputHeight = 480;
 constexpr char kSocketName[] = "fractal-e2e";
 constexpr auto kCompositorDeadline = std::chrono::seconds(30);
 constexpr auto kScreenshotDeadline = std::chrono::seconds(10);
+// How many motions of a flood may be on their way to the viewer. The X server takes motions
+// many times faster than weston does, and would otherwise pile up millions in front of it; and
+// weston (libwayland-server before 1.23) drops a client whose socket is full, which a few hundred
+// motions sent one by one fill: a client descheduled for a few milliseconds on a busy machine
+// would be dropped for it.
+constexpr std::size_t kMotionsInFlight = 128;
+// How long the viewer's pointer may take to report a move before the move is made again.
+constexpr auto kPointerReportWait = std::chrono::seconds(2);
 // A point of the Xvfb screen beyond weston's window.
 constexpr OutputPoint kOutside{kOutputWidth + 16, kOutputHeight + 16};
 
@@ -109,7 +117,8 @@ WestonSession::WestonSession(const std::vector<std::string>& viewer_env)
           "/usr/bin/weston", "--backend=x11-backend.so", "--use-pixman",
           "--width=" + std::to_string(kOutputWidth), "--height=" + std::to_string(kOutputHeight),
           std::string("--socket=") + kSocketName, "--no-config", "--idle-time=0", "--debug"},
-      std::vector<std::string>{"DISPLAY=" + server_.display_name(), xdg}, /*quiet=*/true);
+      std::vector<std::string>{"DISPLAY=" + server_.display_name(), xdg}, /*quiet=*/true,
+      (runtime_dir_ / "weston.log").string());
   if (!WaitForCompositor(Clock::now() + kCompositorDeadline)) {
     throw std::runtime_error("weston did not start");
   }
@@ -123,6 +132,7 @@ WestonSession::WestonSession(const std::vector<std::string>& viewer_env)
   env.insert(env.end(), viewer_env.begin(), viewer_env.end());
   // Through a shell that gives way to the viewer: the process is the viewer's, its standard
   // error a file the test can read.
+  log_.emplace(runtime_dir_ / "viewer.err");
   viewer_.emplace(std::vector<std::string>{"/bin/sh", "-c", "exec \"$0\" 2>\"$1\"", ViewerPath(),
                                            (runtime_dir_ / "viewer.err").string()},
                   env, /*quiet=*/false);
@@ -135,33 +145,14 @@ WestonSession::~WestonSession() {
   std::filesystem::remove_all(runtime_dir_, ignored);
 }
 
-std::string WestonSession::ViewerLog() const {
-  std::ifstream file(runtime_dir_ / "viewer.err");
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+const WaylandLog& WestonSession::ViewerLog() {
+  log_->Update();
+  return *log_;
 }
 
-// The Wayland library's lines begin with a time stamp in brackets.
-std::string WestonSession::ViewerErrors() const {
-  std::istringstream log(ViewerLog());
-  std::string errors;
-  for (std::string line; std::getline(log, line);) {
-    if (!line.starts_with("[")) errors += line + "\n";
-  }
-  return errors;
-}
+std::string WestonSession::ViewerErrors() { return ViewerLog().errors(); }
 
-std::vector<std::string> WestonSession::TitlesSet() const {
-  std::vector<std::string> titles;
-  std::istringstream log(ViewerLog());
-  const std::string request = ".set_title(\"";
-  for (std::string line; std::getline(log, line);) {
-    const std::size_t start = line.find(request);
-    if (start == std::string::npos) continue;
-    const std::size_t text = start + request.size();
-    titles.push_back(line.substr(text, line.rfind("\")") - text));
-  }
-  return titles;
-}
+std::vector<std::string> WestonSession::TitlesSet() { return ViewerLog().titles(); }
 
 // Ready once a screenshot can be taken: the socket is there and the shell has drawn the output.
 bool WestonSession::WaitForCompositor(Clock::time_point deadline) {
@@ -198,7 +189,10 @@ std::optional<OutputPoint> WestonSession::WaitForPicture(const Picture& want,
   for (;;) {
     if (std::optional<Screen> screen = Screenshot()) {
       last = std::move(*screen);
-      if (std::optional<OutputPoint> origin = FindPicture(last, want, pointer_)) return origin;
+      if (std::optional<OutputPoint> origin = FindPicture(last, want, pointer_)) {
+        content_origin_ = origin;
+        return origin;
+      }
     }
     if (Clock::now() >= deadline) return std::nullopt;
   }
@@ -263,12 +257,61 @@ bool WestonSession::MovePointer(OutputPoint point, Clock::time_point deadline) {
   return MoveXPointer(kOutside, deadline) && MoveXPointer(point, deadline);
 }
 
-bool WestonSession::ClickAt(OutputPoint point, Clock::time_point deadline) {
-  if (!MovePointer(point, deadline)) return false;
+// Only a report that came after the move counts: the pointer may have stood there before.
+bool WestonSession::ViewerPointerReaches(ContentPosition want, std::size_t events_before,
+                                         Clock::time_point deadline) {
+  for (;;) {
+    const WaylandLog& log = ViewerLog();
+    const std::optional<ContentPosition> at = log.Pointer();
+    if (log.pointer_events() > events_before && at && at->x == want.x && at->y == want.y) {
+      return true;
+    }
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+bool WestonSession::PointViewerAt(OutputPoint point, Clock::time_point deadline) {
+  if (!content_origin_) return false;
+  const ContentPosition want{static_cast<double>(point.x - content_origin_->x),
+                             static_cast<double>(point.y - content_origin_->y)};
+  for (;;) {
+    const std::size_t events_before = ViewerLog().pointer_events();
+    if (!MovePointer(point, deadline)) return false;
+    if (ViewerPointerReaches(want, events_before,
+                             std::min(deadline, Clock::now() + kPointerReportWait))) {
+      return true;
+    }
+    if (Clock::now() >= deadline) return false;
+    ++pointer_moves_repeated_;
+  }
+}
+
+bool WestonSession::Click() {
   Display* display = connection_.get();
   XTestFakeButtonEvent(display, 1, True, CurrentTime);
   XTestFakeButtonEvent(display, 1, False, CurrentTime);
   return connection_.SyncWithoutErrors();
+}
+
+bool WestonSession::ClickAt(OutputPoint point, Clock::time_point deadline) {
+  return PointViewerAt(point, deadline) && Click();
+}
+
+std::size_t WestonSession::FloodPointer(Clock::duration duration) {
+  if (!content_origin_) return 0;
+  const OutputPoint output = OutputOrigin();
+  const std::size_t received_before = ViewerLog().pointer_motions();
+  // Held back until the viewer has received all but the last few motions: as fast as weston
+  // passes them on, with some always waiting for it.
+  auto pace = [&](std::size_t sent, Clock::time_point end) {
+    while (sent > kMotionsInFlight + ViewerLog().pointer_motions() - received_before &&
+           Clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  };
+  return FloodPointerOver(connection_.get(), output.x + content_origin_->x,
+                          output.y + content_origin_->y, kSurfaceSize, duration, pace);
 }
 
 }  // namespace fractal::e2e

@@ -1,5 +1,6 @@
 #include "tests/e2e/x_server.h"
 
+#include <X11/extensions/XTest.h>
 #include <unistd.h>
 
 #include <stdexcept>
@@ -81,6 +82,26 @@ bool Connection::SyncWithoutErrors() {
   const bool clean = failed_requests == 0;
   failed_requests = 0;
   return clean;
+}
+
+std::size_t FloodPointerOver(
+    Display* display, int left, int top, int size, Clock::duration duration,
+    const std::function<void(std::size_t sent, Clock::time_point end)>& pace) {
+  // Round trips only every so many motions: the server then takes them as fast as it can.
+  constexpr std::size_t kMotionsPerSync = 64;
+  const Clock::time_point end = Clock::now() + duration;
+  std::size_t sent = 0;
+  while (Clock::now() < end) {
+    for (std::size_t i = 0; i < kMotionsPerSync; ++i, ++sent) {
+      // Every motion lands on another pixel, so that each one is reported.
+      const int column = static_cast<int>(sent * 7 % (size - 2)) + 1;
+      const int row = static_cast<int>(sent * 13 % (size - 2)) + 1;
+      XTestFakeMotionEvent(display, DefaultScreen(display), left + column, top + row, CurrentTime);
+    }
+    XSync(display, False);
+    if (pace) pace(sent, end);
+  }
+  return sent;
 }
 
 }  // namespace fractal::e2e

@@ -3,6 +3,7 @@
 
 #include <X11/Xlib.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,14 @@ class VirtualServer {
 
 // A display name (":N") that no X server holds now.
 std::string UnusedDisplayName();
+
+// Moves the pointer through XTest about the `size` x `size` square of the screen whose top-left
+// corner is (`left`, `top`), for `duration`, as fast as the server takes the motions, each to
+// another pixel; returns how many it sent. After each round trip to the server, `pace` (if
+// given) is told how many were sent so far, and may hold the flood back until `end`.
+std::size_t FloodPointerOver(
+    Display* display, int left, int top, int size, Clock::duration duration,
+    const std::function<void(std::size_t sent, Clock::time_point end)>& pace = {});
 
 // A connection to a display, closed when the object goes. X errors are recorded instead of
 // ending the test: the viewer's window can vanish between two requests.

@@ -8,7 +8,6 @@
 
 #include "render/kernel/escape_time.h"
 #include "render/view_steps.h"
-#include "support/orbit_step.h"
 
 namespace fractal::testing {
 namespace {
