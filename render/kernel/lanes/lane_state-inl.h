@@ -1,7 +1,7 @@
 // The lanes' state: what each lane holds between runs, in memory, and what a run holds in
 // registers. Every per-lane field is listed once, in LaneState and in kLaneFields, which clearing,
-// starting and swapping lanes loop over; the fields a run holds in registers are listed once in
-// Lanes and its kHeld, which loading and storing loop over.
+// starting and swapping lanes loop over; the fields a run holds in registers are listed in Lanes,
+// and loaded and stored by LoadLanes and StoreLanes.
 
 // Highway's per-target include guard: this file is included once for each target.
 #if defined(FRACTAL_RENDER_KERNEL_LANES_LANE_STATE_INL_H_) == defined(HWY_TARGET_TOGGLE)
@@ -116,26 +116,6 @@ struct Lanes {
   DoubleMask<D> running;
 };
 
-// A field of Lanes and the per-lane field it is loaded from and stored to.
-template <class D, class Register, class T>
-struct Held {
-  Register Lanes<D>::*in_registers;
-  T (LaneState::*array)[kSlots];
-};
-
-template <class D>
-inline constexpr std::tuple kHeld{
-    Held<D, Doubles<D>, double>{&Lanes<D>::zr, &LaneState::zr},
-    Held<D, Doubles<D>, double>{&Lanes<D>::zi, &LaneState::zi},
-    Held<D, Doubles<D>, double>{&Lanes<D>::cr, &LaneState::cr},
-    Held<D, Doubles<D>, double>{&Lanes<D>::ci, &LaneState::ci},
-    Held<D, Doubles<D>, double>{&Lanes<D>::checkpoint_r, &LaneState::checkpoint_r},
-    Held<D, Doubles<D>, double>{&Lanes<D>::checkpoint_i, &LaneState::checkpoint_i},
-    Held<D, Ints<D>, std::int64_t>{&Lanes<D>::count, &LaneState::count},
-    Held<D, Ints<D>, std::int64_t>{&Lanes<D>::checkpoint_at, &LaneState::checkpoint_at},
-    Held<D, DoubleMask<D>, std::int64_t>{&Lanes<D>::running, &LaneState::running},
-};
-
 template <class D>
 HWY_INLINE void LoadHeld(Doubles<D>& v, const double* from) {
   v = hn::Load(D(), from);
@@ -163,21 +143,33 @@ HWY_INLINE void StoreHeld(DoubleMask<D> m, std::int64_t* to) {
   hn::Store(hn::VecFromMask(di, hn::RebindMask(di, m)), di, to);
 }
 
-// The lanes o, o + 1, ... of one vector of D.
+// The lanes o, o + 1, ... of one vector of D, each field written out: a member pointer
+// taken at run time would keep the lanes out of registers.
 template <class D>
 HWY_INLINE Lanes<D> LoadLanes(const LaneState& s, int o) {
   Lanes<D> l;
-  std::apply(
-      [&](const auto&... held) { (LoadHeld<D>(l.*held.in_registers, (s.*held.array) + o), ...); },
-      kHeld<D>);
+  LoadHeld<D>(l.zr, s.zr + o);
+  LoadHeld<D>(l.zi, s.zi + o);
+  LoadHeld<D>(l.cr, s.cr + o);
+  LoadHeld<D>(l.ci, s.ci + o);
+  LoadHeld<D>(l.checkpoint_r, s.checkpoint_r + o);
+  LoadHeld<D>(l.checkpoint_i, s.checkpoint_i + o);
+  LoadHeld<D>(l.count, s.count + o);
+  LoadHeld<D>(l.checkpoint_at, s.checkpoint_at + o);
+  LoadHeld<D>(l.running, s.running + o);
   return l;
 }
 
+// c does not change in a run, and is not stored back.
 template <class D>
 HWY_INLINE void StoreLanes(const Lanes<D>& l, LaneState& s, int o) {
-  std::apply(
-      [&](const auto&... held) { (StoreHeld<D>(l.*held.in_registers, (s.*held.array) + o), ...); },
-      kHeld<D>);
+  StoreHeld<D>(l.zr, s.zr + o);
+  StoreHeld<D>(l.zi, s.zi + o);
+  StoreHeld<D>(l.checkpoint_r, s.checkpoint_r + o);
+  StoreHeld<D>(l.checkpoint_i, s.checkpoint_i + o);
+  StoreHeld<D>(l.count, s.count + o);
+  StoreHeld<D>(l.checkpoint_at, s.checkpoint_at + o);
+  StoreHeld<D>(l.running, s.running + o);
 }
 
 }  // namespace HWY_NAMESPACE
