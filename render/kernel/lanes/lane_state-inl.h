@@ -1,5 +1,5 @@
 // The lanes' state: what each lane holds between runs, in memory, and what a run holds in
-// registers. Every per-lane field is listed once, in LaneState and in kLaneFields, which clearing,
+// registers. Every per-lane field is listed once, in LaneState and in LaneFields, which clearing,
 // starting and swapping lanes loop over; the fields a run holds in registers are listed in Lanes,
 // and loaded and stored by LoadLanes and StoreLanes.
 
@@ -57,47 +57,48 @@ struct LaneState {
   bool needs_tests[kSlots];          // c is not below kUntestedBelow (lanes/untested-inl.h)
 };
 
-// A per-lane field and its value in an idle lane.
-template <class T>
+// A per-lane field and its value in an idle lane, both fixed at compile time, so that a loop
+// over the fields compiles to plain stores.
+template <auto kArray, auto kIdle>
 struct LaneField {
-  T (LaneState::*array)[kSlots];
-  T idle;
+  static constexpr auto array = kArray;
+  static constexpr auto idle = kIdle;
 };
 
 // Every per-lane field. An idle lane iterates z = 0, c = 0: quiet, and never finished.
-inline constexpr std::tuple kLaneFields{
-    LaneField<double>{&LaneState::zr, 0},
-    LaneField<double>{&LaneState::zi, 0},
-    LaneField<double>{&LaneState::cr, 0},
-    LaneField<double>{&LaneState::ci, 0},
-    LaneField<double>{&LaneState::checkpoint_r, 0},
-    LaneField<double>{&LaneState::checkpoint_i, 0},
-    LaneField<std::int64_t>{&LaneState::count, 0},
-    LaneField<std::int64_t>{&LaneState::checkpoint_at, 0},
-    LaneField<std::int64_t>{&LaneState::checkpoint_from, 0},
-    LaneField<std::int64_t>{&LaneState::running, 0},
-    LaneField<std::int64_t>{&LaneState::decided_at, 0},
-    LaneField<double>{&LaneState::closest, kFar},
-    LaneField<std::int64_t>{&LaneState::closest_steps, 0},
-    LaneField<double>{&LaneState::block_zr, 0},
-    LaneField<double>{&LaneState::block_zi, 0},
-    LaneField<std::int64_t>{&LaneState::proof_steps, 0},
-    LaneField<std::int64_t>{&LaneState::point, -1},
-    LaneField<PointChunk*>{&LaneState::chunk, nullptr},
-    LaneField<bool>{&LaneState::needs_tests, false},
-};
+using LaneFields = std::tuple<
+    LaneField<&LaneState::zr, 0.0>, LaneField<&LaneState::zi, 0.0>, LaneField<&LaneState::cr, 0.0>,
+    LaneField<&LaneState::ci, 0.0>, LaneField<&LaneState::checkpoint_r, 0.0>,
+    LaneField<&LaneState::checkpoint_i, 0.0>, LaneField<&LaneState::count, std::int64_t{0}>,
+    LaneField<&LaneState::checkpoint_at, std::int64_t{0}>,
+    LaneField<&LaneState::checkpoint_from, std::int64_t{0}>,
+    LaneField<&LaneState::running, std::int64_t{0}>,
+    LaneField<&LaneState::decided_at, std::int64_t{0}>, LaneField<&LaneState::closest, kFar>,
+    LaneField<&LaneState::closest_steps, std::int64_t{0}>, LaneField<&LaneState::block_zr, 0.0>,
+    LaneField<&LaneState::block_zi, 0.0>, LaneField<&LaneState::proof_steps, std::int64_t{0}>,
+    LaneField<&LaneState::point, std::int64_t{-1}>,
+    LaneField<&LaneState::chunk, static_cast<PointChunk*>(nullptr)>,
+    LaneField<&LaneState::needs_tests, false>>;
+
+template <class Visit, class... Fields>
+HWY_INLINE void VisitLaneFields(Visit visit, std::tuple<Fields...>*) {
+  (visit(Fields{}), ...);
+}
 
 template <class Visit>
 HWY_INLINE void ForEachLaneField(Visit visit) {
-  std::apply([&](const auto&... field) { (visit(field), ...); }, kLaneFields);
+  VisitLaneFields(visit, static_cast<LaneFields*>(nullptr));
 }
 
-inline void ClearLane(LaneState& s, int lane) {
-  ForEachLaneField([&](const auto& field) { (s.*field.array)[lane] = field.idle; });
+HWY_INLINE void ClearLane(LaneState& s, int lane) {
+  ForEachLaneField([&](auto field) { (s.*decltype(field)::array)[lane] = decltype(field)::idle; });
 }
 
 inline void SwapLanes(LaneState& s, int a, int b) {
-  ForEachLaneField([&](const auto& field) { std::swap((s.*field.array)[a], (s.*field.array)[b]); });
+  ForEachLaneField([&](auto field) {
+    auto& array = s.*decltype(field)::array;
+    std::swap(array[a], array[b]);
+  });
 }
 
 inline void MoveLane(LaneState& s, int to, int from) {
