@@ -6,12 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <random>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,95 +19,17 @@
 #include "render/kernel/proof/disk_bounds.h"
 #include "support/click_views.h"
 #include "support/kernel_testing.h"
+#include "support/proof_testing.h"
 #include "view/view_state.h"
 
 namespace fractal::kernel_detail {
 namespace {
 
-// At least 113 significant bits: products of two doubles are exact, sums nearly so.
-#if defined(__x86_64__)
-__extension__ typedef __float128 Wide;
-#else
-typedef long double Wide;
-static_assert(LDBL_MANT_DIG >= 113, "needs a long double of IEEE quadruple precision");
-#endif
-
-// Sanitizer and unoptimised builds run a fraction of the samples and give up on orbits sooner.
-#if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
-constexpr int kShare = 1;
-constexpr std::int64_t kSearchBudget = std::int64_t{1} << 20;
-constexpr std::int64_t kConfirmBudget = std::int64_t{1} << 24;
-#else
-constexpr int kShare = 4;
-constexpr std::int64_t kSearchBudget = std::int64_t{1} << 18;
-constexpr std::int64_t kConfirmBudget = std::int64_t{1} << 20;
-#endif
-constexpr double kTwoPi = 6.283185307179586;
 // A point's proofs may spend this share of its iterations so far, as the lanes allow the side
 // prover.
 constexpr std::int64_t kProofShareInverse = tuning::kProofShareInverse;
 
-struct Z {
-  double re = 0;
-  double im = 0;
-};
-
-// One step of the orbit as the lanes take it; returns the escape test's |z|^2 before it.
-double Step(Z c, Z& z) { return StepOrbit(c.re, c.im, z.re, z.im); }
-
-double AbsSum(Z z) { return std::fabs(z.re) + std::fabs(z.im); }
-Wide Abs(Wide x) { return x < 0 ? -x : x; }
-Wide Square(Wide x) { return x * x; }
-
-// Whether |w - m| <= r exactly: in double when that is clearly so, else in Wide.
-bool Inside(Z w, Z m, double r) {
-  const double dr = w.re - m.re;
-  const double di = w.im - m.im;
-  if (r > 0x1p-400 && dr * dr + di * di <= r * r * (1 - 0x1p-40)) return true;
-  return Square(Wide(w.re) - m.re) + Square(Wide(w.im) - m.im) <= Square(r);
-}
-
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : engine_(seed) {}
-  double Uniform(double low, double high) {
-    return std::uniform_real_distribution<double>(low, high)(engine_);
-  }
-  double LogUniform(double low, double high) {
-    return std::exp(Uniform(std::log(low), std::log(high)));
-  }
-  int Int(int low, int high) { return std::uniform_int_distribution<int>(low, high)(engine_); }
-  Z Around(Z m, double rho) { return Toward(m, rho, Uniform(0, kTwoPi)); }
-  static Z Toward(Z m, double rho, double angle) {
-    return {m.re + rho * std::cos(angle), m.im + rho * std::sin(angle)};
-  }
-
- private:
-  std::mt19937_64 engine_;
-};
-
-std::string Text(Z c) {
-  std::ostringstream out;
-  out << std::hexfloat << "(" << c.re << ", " << c.im << ")";
-  return out.str();
-}
-
-// A check run many times: reports its first few failures and, at the end, how many there were.
-class Tally {
- public:
-  explicit Tally(const char* what) : what_(what) {}
-  ~Tally() { EXPECT_EQ(failed_, 0) << what_ << " failed " << failed_ << " of " << run_; }
-  template <class Describe>
-  void Expect(bool ok, Describe describe) {
-    ++run_;
-    if (!ok && ++failed_ <= 3) ADD_FAILURE() << what_ << ": " << describe();
-  }
-
- private:
-  const char* what_;
-  std::int64_t run_ = 0;
-  std::int64_t failed_ = 0;
-};
+using namespace testing;
 
 TEST(DiskArithmetic, MapErrorBoundCoversTheRoundingOfEveryStep) {
   Random random(1);
@@ -201,53 +121,12 @@ TEST(DiskArithmetic, ClosingTheTrapRoundsTowardSafety) {
   EXPECT_GT(accepted, 10'000);
 }
 
-// How a point's orbit ends as far as it was followed.
-enum class End { kEscaped, kRepeated, kProven, kCapped, kUndecided };
-
-struct Orbit {
-  End end = End::kUndecided;
-  std::int64_t count = 0;
-  ProofCandidate proven;    // the candidate that was proven
-  std::int64_t budget = 0;  // and the prover's step budget for it
-};
-
-// Follows c from z = 0 much as the lanes do (their windows are shorter on deep views): exact
-// repeats of checkpoints taken at counts 64, 128, 256, ..., and, if stride > 0, the closest return
-// to the checkpoint among the states `stride` apart in each window; a window that closes with a
-// return nearer than 1e-2 proposes it to the prover, whose proofs of the point may spend a
-// sixteenth of the steps so far in all. Gives up after `budget` steps.
-Orbit Follow(Z c, std::int64_t cap, std::int64_t budget, int stride) {
-  Z z;
-  Z checkpoint;
-  std::int64_t window_end = 64;
-  double closest = std::numeric_limits<double>::infinity();
-  std::int64_t closest_at = 0;
-  std::int64_t proof_steps = 0;
-  for (std::int64_t n = 0;;) {
-    if (n == cap) return {End::kCapped, n, {}};
-    if (n == budget) return {End::kUndecided, n, {}};
-    if (Step(c, z) >= 4.0) return {End::kEscaped, n, {}};
-    ++n;
-    if (z.re == checkpoint.re && z.im == checkpoint.im) return {End::kRepeated, n, {}};
-    if (stride > 0 && n % stride == 0) {
-      const double d = std::max(std::fabs(z.re - checkpoint.re), std::fabs(z.im - checkpoint.im));
-      if (d < closest) {
-        closest = d;
-        closest_at = n;
-      }
-    }
-    if (n < window_end) continue;
-    if (stride > 0 && n > 64 && closest < 1e-2) {
-      const ProofCandidate candidate{c.re, c.im, z.re, z.im, closest_at - n / 2, closest};
-      const std::int64_t proof_budget = n / kProofShareInverse - proof_steps;
-      const ProofOutcome outcome = ProveInterior(candidate, proof_budget);
-      proof_steps += outcome.steps;
-      if (outcome.proven) return {End::kProven, n, candidate, proof_budget};
-    }
-    checkpoint = z;
-    window_end *= 2;
-    closest = std::numeric_limits<double>::infinity();
-  }
+// The disk prover, with the share of a point's steps so far that the lanes allow it.
+Orbit FollowWithDisks(Z c, std::int64_t cap, std::int64_t budget, int stride) {
+  return Follow(c, cap, budget, stride,
+                [](const ProofCandidate& candidate, std::int64_t n, std::int64_t proof_steps) {
+                  return ProveInterior(candidate, n / kProofShareInverse - proof_steps);
+                });
 }
 
 // Follows points with and without proofs and checks every proof: plain iteration must never
@@ -258,15 +137,15 @@ class ProofChecker {
   explicit ProofChecker(std::uint64_t seed) : random_(seed) {}
 
   void Check(Z c, std::int64_t cap, int stride) {
-    const Orbit proved = Follow(c, cap, kSearchBudget, stride);
+    const Orbit proved = FollowWithDisks(c, cap, kSearchBudget, stride);
     if (proved.end == End::kEscaped) ++escaped_;
     if (proved.end != End::kProven) return;
-    const Orbit plain = Follow(c, cap, kConfirmBudget, 0);
+    const Orbit plain = FollowWithDisks(c, cap, kConfirmBudget, 0);
     if (plain.end != End::kUndecided) ++checked_;  // whether it escapes or not
     sound_.Expect(plain.end != End::kEscaped, [&] {
       return "c " + Text(c) + " proven, escapes at " + std::to_string(plain.count);
     });
-    ExpectRimOrbitsStay(proved.proven, proved.budget);
+    ExpectRimOrbitsStay(proved.proven, proved.count / kProofShareInverse - proved.proof_steps);
   }
 
   int checked() const { return checked_; }
@@ -318,13 +197,6 @@ class ProofChecker {
   int checked_ = 0;
   int escaped_ = 0;
 };
-
-// A point of `view` at a random pixel.
-Z RandomPixel(Random& random, const ViewState& view) {
-  const double x = (random.Int(0, 399) - 200) / 100.0;
-  const double y = (200 - random.Int(0, 399)) / 100.0;
-  return {PlaneReal(view, x), PlaneImaginary(view, y)};
-}
 
 TEST(InteriorProof, ProofsOnDeepViewsHold) {
   Random random(4);

@@ -104,6 +104,25 @@ inline constexpr std::int64_t kMaxProverSteps = 1 << 12;
 inline constexpr int kProverBusyNumerator = 3;
 inline constexpr int kProverBusyDenominator = 4;
 
+// ---- Taylor traps (proof/taylor_trap.h).
+
+// Newton's rounds at most, and the correction, as a share of the first, at which the centre is
+// good enough: the trap's margin is a small part of its radius, which is about the first
+// correction.
+inline constexpr int kNewtonRounds = 8;
+inline constexpr double kNewtonSettled = 0x1p-12;
+// A trap is tried once the orbit is within this many times the reach its cycle's multiplier and
+// curvature predict, with a radius this many times the orbit's distance from the centre. (A radius
+// of the reach itself, where the orbit is nearer, fails on strongly contracting cycles: the disk's
+// images between its returns outgrow the escape circle.)
+inline constexpr double kTrapReachFactor = 4.0;
+inline constexpr double kTrapRadiusOverDistance = 1.05;
+// The model's degree.
+inline constexpr int kTrapDegree = 4;
+// Traps are tried on orbits from this count, with a proposed period of at most this many steps.
+inline constexpr std::int64_t kTrapFrom = 4096;
+inline constexpr std::int64_t kTrapLongestPeriod = 65536;
+
 // ---- Fixed groups (groups-inl.h).
 
 // A fixed group runs two vectors; one-lane vectors need four orbits to hide their latency.

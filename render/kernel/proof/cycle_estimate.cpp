@@ -1,0 +1,74 @@
+#include "render/kernel/proof/cycle_estimate.h"
+
+#include <cmath>
+
+namespace fractal::kernel_detail {
+namespace {
+
+Complex Times(Complex x, Complex y) {
+  return {x.re * y.re - x.im * y.im, x.re * y.im + x.im * y.re};
+}
+Complex Plus(Complex x, Complex y) { return {x.re + y.re, x.im + y.im}; }
+Complex Minus(Complex x, Complex y) { return {x.re - y.re, x.im - y.im}; }
+Complex Over(Complex x, Complex y) {
+  const double n = y.re * y.re + y.im * y.im;
+  return {(x.re * y.re + x.im * y.im) / n, (x.im * y.re - x.re * y.im) / n};
+}
+
+// An orbit this far out escapes: Newton is heading for nothing the trap could use.
+constexpr double kFarSquared = 16.0;
+
+struct Pass {
+  bool bounded = true;
+  Complex end;         // f^p(z)
+  Complex derivative;  // (f^p)'(z)
+  Complex curvature;   // (f^p)''(z) / 2
+};
+
+// p steps of z -> z^2 + c with the first and second derivatives: a' = 2 w a, b' = 2 w b + a^2.
+Pass Run(Complex c, Complex z, std::int64_t period) {
+  Pass pass{true, z, {1, 0}, {0, 0}};
+  Complex& w = pass.end;
+  for (std::int64_t k = 0; k < period; ++k) {
+    const Complex twice{2 * w.re, 2 * w.im};
+    pass.curvature = Plus(Times(twice, pass.curvature), Times(pass.derivative, pass.derivative));
+    pass.derivative = Times(twice, pass.derivative);
+    w = Plus(Times(w, w), c);
+    if (!(w.re * w.re + w.im * w.im < kFarSquared)) {
+      pass.bounded = false;
+      return pass;
+    }
+  }
+  return pass;
+}
+
+}  // namespace
+
+double Modulus(Complex z) { return std::sqrt(z.re * z.re + z.im * z.im); }
+
+CycleEstimate EstimateCycle(Complex c, Complex start, std::int64_t period, int max_rounds,
+                            double settled) {
+  CycleEstimate estimate;
+  Complex z = start;
+  double first = 0;
+  for (int round = 0; round < max_rounds; ++round) {
+    const Pass pass = Run(c, z, period);
+    estimate.steps += period;
+    if (!pass.bounded) return estimate;
+    const Complex correction = Over(Minus(pass.end, z), Minus(pass.derivative, {1, 0}));
+    z = Minus(z, correction);
+    estimate.multiplier = pass.derivative;
+    estimate.curvature = pass.curvature;
+    const double size = Modulus(correction);
+    if (!std::isfinite(size) || !std::isfinite(z.re) || !std::isfinite(z.im)) return estimate;
+    if (round == 0) first = size;
+    if (size <= settled * first || size <= 0x1p-50 * Modulus(z)) {
+      estimate.found = true;
+      break;
+    }
+  }
+  estimate.centre = z;
+  return estimate;
+}
+
+}  // namespace fractal::kernel_detail

@@ -1,0 +1,33 @@
+// Where a periodic-looking orbit is heading: a point of its cycle found by Newton's method on
+// f^p(z) = z, and the cycle's multiplier and curvature there. Nothing here is trusted: the Taylor
+// trap (proof/taylor_trap.h) only centres its disk on the point and sizes it from the estimates,
+// and checks everything it relies on.
+#pragma once
+
+#include <cstdint>
+
+namespace fractal::kernel_detail {
+
+struct Complex {
+  double re = 0;
+  double im = 0;
+};
+
+struct CycleEstimate {
+  bool found = false;      // Newton settled on a finite point whose orbit stays bounded
+  Complex centre;          // the point it settled on
+  Complex multiplier;      // (f^p)'(z), z the last point Newton evaluated (near the centre)
+  Complex curvature;       // (f^p)''(z) / 2 there
+  std::int64_t steps = 0;  // orbit steps taken, each with its derivatives
+};
+
+// Newton's method on f^p(z) = z from `start`, at most `max_rounds` rounds of p steps each. It stops
+// once a correction is below `settled` times the first one: the trap needs its centre only to a
+// small part of the distance the orbit still has to go.
+CycleEstimate EstimateCycle(Complex c, Complex start, std::int64_t period, int max_rounds,
+                            double settled);
+
+// |z| in plain double: for sizing and stopping only, never for a bound.
+double Modulus(Complex z);
+
+}  // namespace fractal::kernel_detail
