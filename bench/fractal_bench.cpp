@@ -113,6 +113,11 @@ struct Work {
   double executed = 0;  // lane iterations the kernel ran
   double proven = 0;    // points the kernel proved interior
   double proof_steps = 0;
+  double trapped = 0;     // of the proven points, those a Taylor trap proved
+  double trap_steps = 0;  // the traps' Newton and model steps (in proof_steps)
+  double escaping = 0;    // sum of the counts below the cap
+  double undecided = 0;   // points that ran to the cap with no exact repeat or proof
+  double cap = 0;
   double kernel_seconds = 0;
 };
 
@@ -126,13 +131,20 @@ Work KernelPass(const ViewState& view) {
   const Clock::time_point t = Clock::now();
   for (double y : RowSteps()) {
     ComputeRow(params, y, ColumnSteps(), counts);
-    for (std::int32_t n : counts) work.counted += n;
+    for (std::int32_t n : counts) {
+      work.counted += n;
+      work.escaping += n < params.cap ? n : 0;
+    }
   }
   work.kernel_seconds = Seconds(t);
   SetKernelStats(nullptr);
   work.executed = static_cast<double>(stats.executed_iterations.load());
   work.proven = static_cast<double>(stats.proven_points.load());
   work.proof_steps = static_cast<double>(stats.proof_steps.load());
+  work.trapped = static_cast<double>(stats.trapped_points.load());
+  work.trap_steps = static_cast<double>(stats.trap_steps.load());
+  work.undecided = static_cast<double>(stats.undecided_points.load());
+  work.cap = params.cap;
   return work;
 }
 
@@ -211,6 +223,28 @@ void PrintWorkTable(const std::vector<WorkRow>& rows, double plain_rate) {
       "bound s: the larger of executed over the no-cycle-check iterations a second on every\n"
       "  thread (%.2f G) and alone s; NT/bd: the whole drawing on every thread over it.\n",
       plain_rate * 1e-9);
+}
+
+// The views deep enough for interior proofs: what no prover can spare them.
+void PrintFloorTable(const std::vector<WorkRow>& rows) {
+  std::printf("\n%-40s %10s %10s %10s %10s %8s %8s %10s\n", "view", "escaping", "at cap", "floor",
+              "executed", "exe/fl", "trapped", "trap st");
+  for (const WorkRow& r : rows) {
+    const Work& k = r.kernel;
+    if (k.proven == 0 && k.undecided == 0) continue;
+    const double floor = k.escaping + k.undecided * k.cap;
+    std::printf("%-40s %10s %10.0f %10s %10s %8s %8.0f %10s\n", r.name.c_str(),
+                Count(k.escaping).c_str(), k.undecided, Count(floor).c_str(),
+                Count(k.executed).c_str(), Fixed(k.executed / floor, 2).c_str(), k.trapped,
+                Count(k.trap_steps).c_str());
+  }
+  std::printf(
+      "\n"
+      "escaping: the counts of the points that escape, summed; at cap: points the kernel ran to\n"
+      "  the cap with neither an exact repeat nor a proof; floor: escaping + at cap x cap, the\n"
+      "  iterations left if every other point were decided at once; exe/fl: executed over it.\n"
+      "trapped: points a Taylor trap proved (of proven); trap st: its Newton and model steps (of\n"
+      "  proof st).\n");
 }
 
 void Run(bool with_least) {
@@ -316,6 +350,7 @@ void Run(bool with_least) {
       "  for pixel.\n",
       threads);
   PrintWorkTable(work_rows, plain_rate);
+  PrintFloorTable(work_rows);
 }
 
 }  // namespace

@@ -145,7 +145,7 @@ TEST(TaylorTrap, RefusesWhatItsArgumentDoesNotCover) {
 
   // Newton settles on the repelling fixed point 0.5 + 0.2236i of c = 0.3.
   ASSERT_TRUE(Escapes(outside, {0.5, 0.2}));
-  EXPECT_FALSE(TryTaylorTrap(StateOf(outside, {0.5, 0.2}, 1), 4).proven);
+  EXPECT_FALSE(TryTaylorTrap(StateOf(outside, {0.5, 0.2}, 1), 4, true).proven);
 
   // Cycles through 0 and c that pass near -2: the trap must refuse states within 2^-20 of
   // |z| = 2, where the computed |z|^2 may reach 4, though its disk comes back.
@@ -168,7 +168,7 @@ class TrapChecker {
     TaylorAttempt proof;
     // At every proposal, however early: the more traps, the more there are to check.
     const auto try_trap = [&](const ProofCandidate& candidate, std::int64_t, std::int64_t) {
-      proof = TryTaylorTrap(candidate, tuning::kTrapDegree);
+      proof = TryTaylorTrap(candidate, tuning::kTrapDegree, false);
       return ProofOutcome{proof.proven, proof.newton_steps + proof.model_steps};
     };
     const Orbit proved = Follow(c, cap, kSearchBudget, 8, try_trap);
@@ -178,13 +178,14 @@ class TrapChecker {
     sound_.Expect(plain.end != End::kEscaped, [&] {
       return "c " + Text(c) + " proven, escapes at " + std::to_string(plain.count);
     });
-    ExpectRimOrbitsStay(c, proof, proved.proven.period);
+    ExpectRimOrbitsStay(c, proof);
   }
 
   int checked() const { return checked_; }
 
  private:
-  void ExpectRimOrbitsStay(Z c, const TaylorAttempt& trap, std::int64_t period) {
+  void ExpectRimOrbitsStay(Z c, const TaylorAttempt& trap) {
+    const std::int64_t period = trap.period;
     for (int sample = 0; sample < 4; ++sample) {
       Z w = random_.Around(trap.centre, trap.radius * (1 - 1e-9 * random_.Uniform(0, 1)));
       if (!Inside(w, trap.centre, trap.radius)) continue;

@@ -40,7 +40,9 @@ void PlaceProposal(LaneState& s, int lane, const ProofCandidate& candidate, std:
 void ProveProposalsOnTarget(const ProofCandidate* candidates, const std::int64_t* budgets,
                             ProofOutcome* outcomes, int count) {
   constexpr int kBatch = std::min(kSlots, kProposalsInFlight);
-  const LaneLimits limits{std::numeric_limits<std::int64_t>::max(), 0, 0};
+  // No Taylor traps: the outcomes are the disk prover's alone.
+  constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+  const LaneLimits limits{kNever, 0, 0, kNever};
   for (int first = 0; first < count; first += kBatch) {
     const int batch = std::min(kBatch, count - first);
     LaneState s;
@@ -52,7 +54,7 @@ void ProveProposalsOnTarget(const ProofCandidate* candidates, const std::int64_t
     }
     SideProver prover;
     KernelWork work;
-    prover.Propose(s, lanes);
+    prover.Propose(s, lanes, limits, work);
     std::uint64_t proven = 0;
     while (!prover.Idle())
       proven |= prover.Advance(s, batch, tuning::kMaxProverSteps, limits, work);

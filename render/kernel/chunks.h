@@ -25,6 +25,7 @@ struct LaneLimits {
   std::int64_t cap = 0;               // at least 1
   std::int64_t cycle_check_from = 0;  // count from which lanes look for cycles: a multiple of 8
   std::int64_t propose_from = 0;      // count from which lanes propose returns for proofs
+  std::int64_t trap_from = 0;         // count from which proposals may try a Taylor trap first
 };
 
 // Lanes whose c has |cr| + |ci| below this may step without escape tests and test only the last
@@ -58,6 +59,9 @@ struct KernelWork {
   std::uint64_t executed = 0;     // lane iterations, and the orbit steps of interior proofs
   std::uint64_t proof_steps = 0;  // the orbit steps of interior proofs alone
   std::uint64_t proven = 0;       // points counted by an interior proof
+  std::uint64_t trap_steps = 0;   // the Newton and model steps of Taylor traps (in proof_steps)
+  std::uint64_t trapped = 0;      // points a Taylor trap proved (in proven)
+  std::uint64_t undecided = 0;    // points that reached the cap with no cycle or proof
 };
 
 // The lane scheduler: refills lanes as points finish, looks for cycles and proves interiors.

@@ -34,14 +34,18 @@ void AddStats(std::uint64_t rows, std::uint64_t points, const kernel_detail::Ker
   stats->executed_iterations.fetch_add(work.executed, std::memory_order_relaxed);
   stats->proof_steps.fetch_add(work.proof_steps, std::memory_order_relaxed);
   stats->proven_points.fetch_add(work.proven, std::memory_order_relaxed);
+  stats->trap_steps.fetch_add(work.trap_steps, std::memory_order_relaxed);
+  stats->trapped_points.fetch_add(work.trapped, std::memory_order_relaxed);
+  stats->undecided_points.fetch_add(work.undecided, std::memory_order_relaxed);
 }
 
 // The work done since `reported`, which it then becomes.
 kernel_detail::KernelWork WorkSince(const kernel_detail::KernelWork& now,
                                     kernel_detail::KernelWork& reported) {
-  const kernel_detail::KernelWork since{now.executed - reported.executed,
-                                        now.proof_steps - reported.proof_steps,
-                                        now.proven - reported.proven};
+  const kernel_detail::KernelWork since{
+      now.executed - reported.executed, now.proof_steps - reported.proof_steps,
+      now.proven - reported.proven,     now.trap_steps - reported.trap_steps,
+      now.trapped - reported.trapped,   now.undecided - reported.undecided};
   reported = now;
   return since;
 }
@@ -181,13 +185,14 @@ void RunLanes(const EscapeParams& params, Feeder& feeder) {
   // Returns are proposed only where cycles are looked for: the lanes track them against the
   // checkpoints.
   const bool cycles = cycle_detection.load(std::memory_order_relaxed);
+  const bool proofs = cycles && params.cap >= tuning::kProposeFromCap;
   const kernel_detail::PointFeed feed{
       &feeder,
       [](void* f) { return static_cast<Feeder*>(f)->Next(); },
       [](void* f, kernel_detail::PointChunk& chunk) { static_cast<Feeder*>(f)->Finished(chunk); },
       [](void* f) { return static_cast<Feeder*>(f)->Abandoned(); },
       {params.cap, cycles ? tuning::kCycleCheckFrom : kNoCycleCheck,
-       cycles && params.cap >= tuning::kProposeFromCap ? tuning::kProposeFrom : kNoCycleCheck}};
+       proofs ? tuning::kProposeFrom : kNoCycleCheck, proofs ? tuning::kTrapFrom : kNoCycleCheck}};
   kernel_detail::ComputeFedBody(feed, feeder.Work());
 }
 

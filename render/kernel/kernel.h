@@ -110,6 +110,11 @@ struct KernelStats {
   // escapes, and the orbit steps the proofs ran (disk steps, counted in executed_iterations too).
   std::atomic<std::uint64_t> proven_points{0};
   std::atomic<std::uint64_t> proof_steps{0};
+  // Of those, the points a Taylor trap proved and its Newton and model steps.
+  std::atomic<std::uint64_t> trapped_points{0};
+  std::atomic<std::uint64_t> trap_steps{0};
+  // Points of the lane scheduler that ran to the cap undecided: no exact repeat, no proof.
+  std::atomic<std::uint64_t> undecided_points{0};
 };
 
 // The kernel adds to `stats` from now on; nullptr stops it. The caller keeps `stats` alive.

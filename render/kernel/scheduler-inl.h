@@ -87,7 +87,7 @@ class PointQueue {
 // Writes the counts and work of the finished lanes and gives them new points; returns the live
 // lanes.
 inline int Retire(LaneState& s, std::uint64_t finished, PointQueue& queue, const PointFeed& feed,
-                  int live) {
+                  int live, KernelWork& work) {
   bool idle = false;
   for (std::uint64_t bits = finished; bits != 0; bits &= bits - 1) {
     const int lane = __builtin_ctzll(bits);
@@ -95,6 +95,7 @@ inline int Retire(LaneState& s, std::uint64_t finished, PointQueue& queue, const
     const std::int64_t n = s.count[lane] < feed.limits.cap ? s.count[lane] : feed.limits.cap;
     chunk.counts[s.point[lane]] = static_cast<std::int32_t>(n);
     chunk.work[s.point[lane]] = s.decided_at[lane] != 0 ? s.decided_at[lane] : n;
+    work.undecided += n == feed.limits.cap && s.decided_at[lane] == 0;
     if (--chunk.unfinished == 0) feed.finished(feed.context, chunk);
     if (!queue.StartNext(s, lane)) {
       ClearLane(s, lane);
@@ -123,10 +124,11 @@ inline void ComputeFed(const PointFeed& feed, KernelWork& work) {
     const RunReport run = Run(s, feed.limits, live, queue.Dry(), lead);
     // Added before any chunk is reported finished, so whoever waits for the chunk sees them.
     work.executed += run.lane_steps;
-    prover.Propose(s, run.proposed);
+    std::uint64_t proven = prover.Propose(s, run.proposed, feed.limits, work);
+    proven |= TryDueTraps(s, run.traps_due & ~run.proposed, feed.limits, work);
     const std::int64_t dry_pace = queue.Dry() ? run.blocks * tuning::kBlock : 0;
-    const std::uint64_t proven = prover.Advance(s, live, dry_pace, feed.limits, work);
-    live = Retire(s, run.finished | proven, queue, feed, live);
+    proven |= prover.Advance(s, live, dry_pace, feed.limits, work);
+    live = Retire(s, run.finished | proven, queue, feed, live, work);
   }
 }
 

@@ -160,6 +160,19 @@ HWY_INLINE DoubleMask<D> Proposals(const Lanes<D>& l, DoubleMask<D> held, Double
   return hn::AndNot(done, hn::And(hn::And(held, near), hn::RebindMask(d, moment)));
 }
 
+// The running lanes among `held` whose Taylor trap is due again: their count has reached the one
+// the last attempt predicted (proof/side_prover-inl.h), which may fall anywhere in a window.
+template <class D>
+HWY_INLINE DoubleMask<D> TrapsDue(const Lanes<D>& l, DoubleMask<D> held, DoubleMask<D> done,
+                                  const LaneState& s, int o) {
+  const D d;
+  const IntTag<D> di;
+  const Ints<D> from = hn::Load(di, s.trap_from + o);
+  const auto due =
+      hn::And(hn::Gt(from, hn::Zero(di)), hn::Gt(l.count, hn::Sub(from, hn::Set(di, 1))));
+  return hn::AndNot(done, hn::And(held, hn::RebindMask(d, due)));
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace fractal::kernel_detail
 HWY_AFTER_NAMESPACE();

@@ -51,10 +51,12 @@ struct LaneState {
   alignas(64) std::int64_t closest_steps[kSlots];  // its steps from the checkpoint
   alignas(64) double block_zr[kSlots];             // the state where an untested block began
   alignas(64) double block_zi[kSlots];
-  std::int64_t proof_steps[kSlots];  // steps proofs have run for the lane's point
-  std::int64_t point[kSlots];        // index in its chunk, -1 for an idle lane
-  PointChunk* chunk[kSlots];         // nullptr for an idle lane
-  bool needs_tests[kSlots];          // c is not below kUntestedBelow (lanes/untested-inl.h)
+  alignas(64) std::int64_t trap_from[kSlots];  // count at which a Taylor trap is due, 0: none
+  std::int64_t trap_period[kSlots];            // the return period the last Taylor trap found
+  std::int64_t proof_steps[kSlots];            // steps proofs have run for the lane's point
+  std::int64_t point[kSlots];                  // index in its chunk, -1 for an idle lane
+  PointChunk* chunk[kSlots];                   // nullptr for an idle lane
+  bool needs_tests[kSlots];  // c is not below kUntestedBelow (lanes/untested-inl.h)
 };
 
 // A per-lane field and its value in an idle lane, both fixed at compile time, so that a loop
@@ -76,6 +78,8 @@ using LaneFields = std::tuple<
     LaneField<&LaneState::decided_at, std::int64_t{0}>, LaneField<&LaneState::closest, kFar>,
     LaneField<&LaneState::closest_steps, std::int64_t{0}>, LaneField<&LaneState::block_zr, 0.0>,
     LaneField<&LaneState::block_zi, 0.0>, LaneField<&LaneState::proof_steps, std::int64_t{0}>,
+    LaneField<&LaneState::trap_from, std::int64_t{0}>,
+    LaneField<&LaneState::trap_period, std::int64_t{0}>,
     LaneField<&LaneState::point, std::int64_t{-1}>,
     LaneField<&LaneState::chunk, static_cast<PointChunk*>(nullptr)>,
     LaneField<&LaneState::needs_tests, false>>;

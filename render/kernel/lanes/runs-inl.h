@@ -5,9 +5,9 @@
 // (lanes/leaders-inl.h), taking several steps for each step of the others. Lanes iterate in blocks
 // of tuning::kBlock iterations: plain ones, ones that compare with the checkpoints, and on deep
 // views ones that also track returns, without escape tests where they may. A run returns after the
-// first block at whose end some lane is finished, soon after a lane proposes a return, or after
-// tuning::kMaxBlocksPerRun blocks, so that an abandoned feed is noticed soon. The last few lanes
-// of a dry feed run on narrow vectors.
+// first block at whose end some lane is finished, soon after a lane proposes a return or its
+// Taylor trap is due, or after tuning::kMaxBlocksPerRun blocks, so that an abandoned feed is
+// noticed soon. The last few lanes of a dry feed run on narrow vectors.
 
 // Highway's per-target include guard: this file is included once for each target.
 #if defined(FRACTAL_RENDER_KERNEL_LANES_RUNS_INL_H_) == defined(HWY_TARGET_TOGGLE)
@@ -41,6 +41,7 @@ struct RunReport {
   std::uint64_t lane_steps = 0;  // iterations of the lanes below `live`, finished or not
   std::uint64_t finished = 0;    // bit i: lane i is finished
   std::uint64_t proposed = 0;    // bit i: lane i proposes its closest return for a proof
+  std::uint64_t traps_due = 0;   // bit i: lane i's Taylor trap is due again
 };
 
 // A block with escape tests and no comparisons; the first vector takes kLead steps for each step
@@ -71,7 +72,9 @@ HWY_INLINE void FinishedLanes(const Lanes<D> (&lanes)[V], const DoubleMask<D> (&
     const DoubleMask<D> capped = hn::RebindMask(d, hn::Gt(l.count, below_cap));
     const DoubleMask<D> done = hn::And(held[v], hn::Or(hn::Not(l.running), capped));
     report.finished |= MaskBits(d, done) << o;
-    if (kTrack) report.proposed |= MaskBits(d, Proposals(l, held[v], done, limits, s, o)) << o;
+    if (!kTrack) continue;
+    report.proposed |= MaskBits(d, Proposals(l, held[v], done, limits, s, o)) << o;
+    report.traps_due |= MaskBits(d, TrapsDue(l, held[v], done, s, o)) << o;
   }
 }
 
@@ -122,7 +125,7 @@ RunReport RunVectors(LaneState& s, const LaneLimits& limits, int live, bool unte
       ++report.blocks;
       FinishedLanes<false>(lanes, held, limits, s, report);
     }
-    if (report.proposed != 0 && proposals_due == tuning::kMaxBlocksPerRun) {
+    if ((report.proposed | report.traps_due) != 0 && proposals_due == tuning::kMaxBlocksPerRun) {
       proposals_due = std::min(tuning::kMaxBlocksPerRun, report.blocks + tuning::kProposalWait);
     }
   }

@@ -1,6 +1,8 @@
 #include "render/kernel/proof/cycle_estimate.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace fractal::kernel_detail {
 namespace {
@@ -43,6 +45,21 @@ Pass Run(Complex c, Complex z, std::int64_t period) {
 }
 
 }  // namespace
+
+std::int64_t ReturnPeriod(Complex c, Complex start, std::int64_t longest) {
+  Complex z = start;
+  double nearest = std::numeric_limits<double>::infinity();
+  std::int64_t period = 0;
+  for (std::int64_t k = 1; k <= longest; ++k) {
+    z = Plus(Times(z, z), c);
+    const double d = std::max(std::fabs(z.re - start.re), std::fabs(z.im - start.im));
+    if (d < nearest) {
+      nearest = d;
+      period = k;
+    }
+  }
+  return period;
+}
 
 double Modulus(Complex z) { return std::sqrt(z.re * z.re + z.im * z.im); }
 

@@ -21,6 +21,11 @@ struct CycleEstimate {
   std::int64_t steps = 0;  // orbit steps taken, each with its derivatives
 };
 
+// The number of steps, at most `longest`, after which the orbit from `start` comes back nearest
+// it: the period of the cycle it is closing in on, or a multiple. The lanes see returns only at
+// the ends of their blocks, which is seldom the period itself, and Newton needs a multiple of it.
+std::int64_t ReturnPeriod(Complex c, Complex start, std::int64_t longest);
+
 // Newton's method on f^p(z) = z from `start`, at most `max_rounds` rounds of p steps each. It stops
 // once a correction is below `settled` times the first one: the trap needs its centre only to a
 // small part of the distance the orbit still has to go.

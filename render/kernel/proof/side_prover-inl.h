@@ -19,6 +19,7 @@
 #include "render/kernel/chunks.h"
 #include "render/kernel/lanes/lane_state-inl.h"
 #include "render/kernel/proof/prover-inl.h"
+#include "render/kernel/proof/taylor_trap.h"
 #include "render/kernel/tuning.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -29,6 +30,69 @@ namespace HWY_NAMESPACE {
 inline constexpr int kProposalsInFlight =
     std::max(tuning::kMinProposalsInFlight, tuning::kProposalsPerProverLane* kProverLanes);
 
+// Whether a Taylor trap is worth trying on the lane now: its orbit has run long enough for the
+// trap's scalar steps to be a small part of it (limits.trap_from), its share of proof steps is not
+// spent, and it is as near its cycle as the last attempt predicted.
+inline bool TrapDue(const LaneState& s, int lane, std::int64_t period, const LaneLimits& limits) {
+  const std::int64_t count = s.count[lane];
+  return count >= limits.trap_from && count >= s.trap_from[lane] &&
+         period <= tuning::kTrapLongestPeriod &&
+         s.proof_steps[lane] < count / tuning::kProofShareInverse;
+}
+
+// Tries a Taylor trap on the lane's orbit, `period` steps or a few more; true if it proved the
+// point. Otherwise the trap is due again once the orbit should be near enough, or a quarter
+// further on without a prediction.
+inline bool TryTrap(LaneState& s, int lane, std::int64_t period, const LaneLimits& limits,
+                    KernelWork& work) {
+  const bool exact = s.trap_period[lane] > 0;
+  const ProofCandidate candidate{
+      s.cr[lane], s.ci[lane], s.zr[lane], s.zi[lane], exact ? s.trap_period[lane] : period, 0};
+  const TaylorAttempt attempt = TryTaylorTrap(candidate, tuning::kTrapDegree, exact);
+  const std::int64_t steps = attempt.newton_steps + attempt.model_steps;
+  work.executed += static_cast<std::uint64_t>(steps);
+  work.proof_steps += static_cast<std::uint64_t>(steps);
+  work.trap_steps += static_cast<std::uint64_t>(steps);
+  s.proof_steps[lane] += steps;
+  // The period is kept while Newton finds an attracting cycle for it: the orbit's return, looked
+  // for while it was far from its cycle, may have been a wrong one.
+  s.trap_period[lane] = attempt.steps_to_wait > 0 || attempt.radius > 0 ? attempt.period : 0;
+  const std::int64_t count = s.count[lane];
+  if (attempt.proven && count < limits.cap) {
+    ++work.proven;
+    ++work.trapped;
+    s.decided_at[lane] = count;
+    s.count[lane] = limits.cap;
+    return true;
+  }
+  const double predicted = attempt.steps_to_wait;
+  const std::int64_t wait = predicted > 0 && predicted < 4.0 * static_cast<double>(count)
+                                ? static_cast<std::int64_t>(predicted)
+                                : count / 4;
+  s.trap_from[lane] = count + std::max<std::int64_t>(wait, 1);
+  return false;
+}
+
+// The lanes in `due` whose trap came due between proposals: tried with the period the last
+// attempt found, or put off by a quarter if their share of proof steps is spent. Returns the lanes
+// proven.
+inline std::uint64_t TryDueTraps(LaneState& s, std::uint64_t due, const LaneLimits& limits,
+                                 KernelWork& work) {
+  std::uint64_t proven = 0;
+  for (; due != 0; due &= due - 1) {
+    const int lane = __builtin_ctzll(due);
+    const std::int64_t period = s.trap_period[lane];
+    if (period == 0) {
+      s.trap_from[lane] = 0;  // at the next proposal
+    } else if (TrapDue(s, lane, period, limits)) {
+      if (TryTrap(s, lane, period, limits, work)) proven |= std::uint64_t{1} << lane;
+    } else {
+      s.trap_from[lane] = s.count[lane] + s.count[lane] / 4;
+    }
+  }
+  return proven;
+}
+
 class SideProver {
  public:
   HWY_ATTR SideProver() {
@@ -37,12 +101,20 @@ class SideProver {
     free_count_ = kProposalsInFlight;
   }
 
-  // Takes the proposals of the lanes in `proposed`, unless their point has one in flight.
-  void Propose(LaneState& s, std::uint64_t proposed) {
+  // Takes the proposals of the lanes in `proposed`, unless their point has one in flight. Long
+  // orbits try a Taylor trap first; returns the lanes whose points it proved.
+  std::uint64_t Propose(LaneState& s, std::uint64_t proposed, const LaneLimits& limits,
+                        KernelWork& work) {
+    std::uint64_t proven = 0;
     for (std::uint64_t bits = proposed; bits != 0; bits &= bits - 1) {
       const int lane = __builtin_ctzll(bits);
       const ProofCandidate candidate = CandidateOf(s, lane);
       s.closest[lane] = kFar;
+      if (TrapDue(s, lane, candidate.period, limits) &&
+          TryTrap(s, lane, candidate.period, limits, work)) {
+        proven |= std::uint64_t{1} << lane;
+        continue;
+      }
       if (free_count_ == 0 || InFlight(s, lane)) continue;
       const int k = free_[--free_count_];
       StartProof(slots_[k], candidate,
@@ -51,6 +123,7 @@ class SideProver {
       point_[k] = s.point[lane];
       waiting_[(first_waiting_ + waiting_count_++) % kProposalsInFlight] = k;
     }
+    return proven;
   }
 
   // Steps the prover while enough of its lanes are busy (tuning::kProverBusyNumerator in

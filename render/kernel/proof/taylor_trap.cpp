@@ -17,29 +17,29 @@ using namespace disk_constants;
 // An upper bound on |z|.
 double ModulusUp(Complex z) { return ModulusAbove(z.re * z.re + z.im * z.im); }
 
-// Each part of a coefficient of the square is a sum of at most 2 degree + 2 rounded products of
+// Each part of a coefficient of the square is a sum of at most degree + 2 rounded products of
 // coefficients' parts, plus c's part for the constant coefficient. Summed in any order, it errs
-// by at most gamma_n = n u / (1 - n u) <= (2 degree + 4) u, n = 2 degree + 3, times the sum of the
+// by at most gamma_n = n u / (1 - n u) <= (degree + 4) u, n = degree + 3, times the sum of the
 // terms' moduli; for each part that sum is at most sum_{i+j=m} |a_i| |a_j| (+ |c|'s part), by
 // Cauchy-Schwarz on |x_r y_r| + |x_i y_i|. Both parts together: sqrt(2) < 1.5 times that, and
-// over every coefficient, the sums of |a_i| |a_j| add up to S^2.
-double CoefficientRounding(int degree) { return 1.5 * (2 * degree + 4) * kUnit; }
+// over every coefficient kept, the sums of |a_i| |a_j| add up to at most S^2.
+double CoefficientRounding(int degree) { return 1.5 * (degree + 4) * kUnit; }
 
 Complex Times(Complex x, Complex y) {
   return {x.re * y.re - x.im * y.im, x.re * y.im + x.im * y.re};
 }
 
-using Square = std::array<Complex, 2 * kMaxTrapDegree + 1>;
+using Moduli = std::array<double, kMaxTrapDegree + 1>;
 
-// The square of T_k plus c, every degree up to 2D, each cross term once and doubled.
-Square SquarePlusC(Complex c, const TaylorModel& model) {
-  const int degree = model.degree;
-  Square square{};
-  for (int i = 0; i <= degree; ++i) {
+// The square of T_k plus c up to degree D, each cross term once and doubled.
+template <int kDegree>
+void SquarePlusC(Complex c, TaylorModel& model) {
+  std::array<Complex, kDegree + 1> square{};
+  for (int i = 0; 2 * i <= kDegree; ++i) {
     const Complex own = Times(model.a[i], model.a[i]);
     square[2 * i].re += own.re;
     square[2 * i].im += own.im;
-    for (int j = i + 1; j <= degree; ++j) {
+    for (int j = i + 1; i + j <= kDegree; ++j) {
       const Complex cross = Times(model.a[i], model.a[j]);
       square[i + j].re += 2 * cross.re;
       square[i + j].im += 2 * cross.im;
@@ -47,7 +47,71 @@ Square SquarePlusC(Complex c, const TaylorModel& model) {
   }
   square[0].re += c.re;
   square[0].im += c.im;
-  return square;
+  for (int m = 0; m <= kDegree; ++m) model.a[m] = square[m];
+}
+
+// The degrees above D of the square, for |t| <= 1: at most sum |a_i| |a_j| over i + j > D. The
+// moduli bound the terms without computing them, which costs little: the terms are of the order
+// of the radius to the D + 1, and their phases matter no more.
+template <int kDegree>
+double Fold(const Moduli& moduli) {
+  double fold = 0;
+  for (int i = 1; i <= kDegree; ++i) {
+    for (int j = kDegree + 1 - i; j <= kDegree; ++j) fold += moduli[i] * moduli[j];
+  }
+  return fold * kMargin;
+}
+
+// |a_0| in full, as the escape test needs it; the others, which only ever enter products of two
+// of them or the remainder's growth, by |re| + |im|: at most sqrt(2) too large, and with no square
+// root, which would cost more than the rest of the step.
+template <int kDegree>
+Moduli ModuliOf(const TaylorModel& model) {
+  Moduli moduli{};
+  moduli[0] = ModulusUp(model.a[0]);
+  for (int j = 1; j <= kDegree; ++j)
+    moduli[j] = std::fabs(model.a[j].re) + std::fabs(model.a[j].im);
+  return moduli;
+}
+
+template <int kDegree>
+ModelStep StepModelOf(Complex c, TaylorModel& model) {
+  const double e = model.remainder;
+  const Moduli moduli = ModuliOf<kDegree>(model);
+  double rest = 0;  // sum_{j >= 1} |a_kj|
+  for (int j = 1; j <= kDegree; ++j) rest += moduli[j];
+  rest *= kMargin;
+  const double sum = (moduli[0] + rest) * kMargin;
+  const double c_abs = std::fabs(c.re) + std::fabs(c.im);
+
+  ModelStep step;
+  step.reach = (sum + e) * kMargin;
+  const double re_bound = (std::fabs(model.a[0].re) + rest + e) * kMargin;
+  const double im_bound = (std::fabs(model.a[0].im) + rest + e) * kMargin;
+#if FRACTAL_PROOF_FAULT == 10  // 10: the map's rounding left out
+  (void)re_bound;
+  (void)im_bound;
+#else
+  step.map_rounding = MapErrorBound(re_bound, im_bound, c_abs);
+#endif
+#if FRACTAL_PROOF_FAULT == 9  // 9: the remainder's spread by the square, 2 S e, left out
+  step.spread = e * e * kMargin + kAbsoluteUp;
+#else
+  step.spread = (2.0 * sum * e + e * e) * kMargin + kAbsoluteUp;
+#endif
+#if FRACTAL_PROOF_FAULT == 8  // 8: the degrees above D left out
+  const double fold = 0;
+#else
+  const double fold = Fold<kDegree>(moduli);
+#endif
+  double rounding = CoefficientRounding(kDegree) * (sum * sum + c_abs);
+#if FRACTAL_PROOF_FAULT == 11  // 11: the coefficients' rounding left out
+  rounding = 0;
+#endif
+  step.left_out = (fold + rounding) * kMargin + kAbsoluteUp;
+  SquarePlusC<kDegree>(c, model);
+  model.remainder = (step.map_rounding + step.spread + step.left_out) * kMargin + kAbsoluteUp;
+  return step;
 }
 
 }  // namespace
@@ -61,42 +125,21 @@ TaylorModel StartModel(Complex centre, double radius, int degree) {
 }
 
 ModelStep StepModel(Complex c, TaylorModel& model) {
-  const int degree = model.degree;
-  const double e = model.remainder;
-  double rest = 0;  // sum_{j >= 1} |a_kj|
-  for (int j = 1; j <= degree; ++j) rest += ModulusUp(model.a[j]);
-  rest *= kMargin;
-  const double sum = (ModulusUp(model.a[0]) + rest) * kMargin;
-  const double c_abs = std::fabs(c.re) + std::fabs(c.im);
-
-  ModelStep step;
-  step.reach = (sum + e) * kMargin;
-  const double re_bound = (std::fabs(model.a[0].re) + rest + e) * kMargin;
-  const double im_bound = (std::fabs(model.a[0].im) + rest + e) * kMargin;
-#if FRACTAL_PROOF_FAULT != 10  // 10: the map's rounding left out
-  step.map_rounding = MapErrorBound(re_bound, im_bound, c_abs);
-#endif
-#if FRACTAL_PROOF_FAULT == 9  // 9: the remainder's spread by the square, 2 S e, left out
-  step.spread = e * e * kMargin + kAbsoluteUp;
-#else
-  step.spread = (2.0 * sum * e + e * e) * kMargin + kAbsoluteUp;
-#endif
-
-  const Square square = SquarePlusC(c, model);
-  double fold = 0;
-  for (int m = degree + 1; m <= 2 * degree; ++m) fold += ModulusUp(square[m]);
-#if FRACTAL_PROOF_FAULT == 8  // 8: the degrees above D left out
-  fold = 0;
-#endif
-  double rounding = CoefficientRounding(degree) * (sum * sum + c_abs);
-#if FRACTAL_PROOF_FAULT == 11  // 11: the coefficients' rounding left out
-  rounding = 0;
-#endif
-  step.left_out = (fold + rounding) * kMargin + kAbsoluteUp;
-
-  for (int j = 0; j <= degree; ++j) model.a[j] = square[j];
-  model.remainder = (step.map_rounding + step.spread + step.left_out) * kMargin + kAbsoluteUp;
-  return step;
+  static_assert(kMaxTrapDegree == 6, "one case per degree");
+  switch (model.degree) {
+    case 1:
+      return StepModelOf<1>(c, model);
+    case 2:
+      return StepModelOf<2>(c, model);
+    case 3:
+      return StepModelOf<3>(c, model);
+    case 4:
+      return StepModelOf<4>(c, model);
+    case 5:
+      return StepModelOf<5>(c, model);
+    default:
+      return StepModelOf<6>(c, model);
+  }
 }
 
 bool BelowEscape(const ModelStep& step) {
@@ -142,13 +185,16 @@ TrapOutcome ProveByTrap(const ProofCandidate& candidate, Complex centre, double 
   return outcome;
 }
 
-TaylorAttempt TryTaylorTrap(const ProofCandidate& candidate, int degree) {
+TaylorAttempt TryTaylorTrap(const ProofCandidate& candidate, int degree, bool exact_period) {
   TaylorAttempt attempt;
   const Complex c{candidate.c_real, candidate.c_imag};
   const Complex z{candidate.z_real, candidate.z_imag};
+  ProofCandidate trap = candidate;
+  if (!exact_period) trap.period = ReturnPeriod(c, z, candidate.period + tuning::kReturnSlack);
   const CycleEstimate cycle =
-      EstimateCycle(c, z, candidate.period, tuning::kNewtonRounds, tuning::kNewtonSettled);
-  attempt.newton_steps = cycle.steps;
+      EstimateCycle(c, z, trap.period, tuning::kNewtonRounds, tuning::kNewtonSettled);
+  attempt.newton_steps = (exact_period ? 0 : trap.period) + cycle.steps;
+  attempt.period = trap.period;
 #if FRACTAL_PROOF_FAULT == 15  // 15: a settled Newton taken for a proof
   attempt.proven = cycle.found;
   return attempt;
@@ -162,15 +208,17 @@ TaylorAttempt TryTaylorTrap(const ProofCandidate& candidate, int degree) {
   const double distance = Modulus({z.re - cycle.centre.re, z.im - cycle.centre.im});
   if (!(distance <= tuning::kTrapReachFactor * reach)) {
     // The orbit closes in on its cycle by a factor 1 - contraction a period.
-    if (distance > 0 && reach > 0)
-      attempt.periods_to_wait = std::log(distance / reach) / contraction;
+    if (distance > 0 && reach > 0) {
+      attempt.steps_to_wait =
+          std::log(distance / reach) / contraction * static_cast<double>(trap.period);
+    }
     return attempt;
   }
   attempt.centre = cycle.centre;
   attempt.radius = distance * tuning::kTrapRadiusOverDistance;
-  const TrapOutcome trap = ProveByTrap(candidate, attempt.centre, attempt.radius, degree);
-  attempt.model_steps = trap.steps;
-  attempt.proven = trap.proven;
+  const TrapOutcome outcome = ProveByTrap(trap, attempt.centre, attempt.radius, degree);
+  attempt.model_steps = outcome.steps;
+  attempt.proven = outcome.proven;
   return attempt;
 }
 

@@ -15,9 +15,9 @@
 //    T_k(t) = sum_{j <= D} a_kj t^j. For y = T_k(t) + d,
 //      F(y) - T_{k+1}(t) = [F(y) - (y^2 + c)] + [2 T_k(t) d + d^2] + [T_k(t)^2 + c - T_{k+1}(t)].
 //    The first is the map's rounding, at most MapErrorBound (disk_bounds.h) of bounds on |Re y| and
-//    |Im y|; the second at most 2 S_k e_k + e_k^2, S_k = sum_j |a_kj| >= |T_k(t)|; the third is
-//    the degrees above D, at most the sum of their moduli (|t| <= 1), and the rounding of the
-//    computed coefficients of T_{k+1}. Their sum, rounded up, is e_{k+1}.
+//    |Im y|; the second at most 2 S_k e_k + e_k^2, S_k >= sum_j |a_kj| >= |T_k(t)|; the third is
+//    the degrees above D, at most the sum of |a_ki| |a_kj| over i + j > D (|t| <= 1), and the
+//    rounding of the computed coefficients of T_{k+1}. Their sum, rounded up, is e_{k+1}.
 // 3. If S_k + e_k < 2 - 2^-20 for every k < p, no double reached in fewer than p steps passes
 //    the escape test (disk_bounds.h's escape limit).
 // 4. If |a_p0 - m| + sum_{j >= 1} |a_pj| + e_p <= r, F^p maps every double of D(m, r) into
@@ -79,15 +79,18 @@ struct TaylorAttempt {
   bool proven = false;
   std::int64_t newton_steps = 0;
   std::int64_t model_steps = 0;
-  Complex centre;  // the trap tried, if any: its disk
+  std::int64_t period = 0;  // the steps after which the orbit came back nearest
+  Complex centre;           // the trap tried, if any: its disk
   double radius = 0;
-  // When not proven: the periods after which the orbit should be near enough for a trap, as the
+  // When not proven: the steps after which the orbit should be near enough for a trap, as the
   // cycle's multiplier predicts; 0 if there is no prediction.
-  double periods_to_wait = 0;
+  double steps_to_wait = 0;
 };
 
 // Newton's centre from the lane's state, then, if the orbit is near enough the cycle for its
-// multiplier and curvature, a trap of degree `degree` just wide enough to hold the state.
-TaylorAttempt TryTaylorTrap(const ProofCandidate& candidate, int degree);
+// multiplier and curvature, a trap of degree `degree` just wide enough to hold the state. Unless
+// `exact_period`, the candidate's period may be a few steps off, and the orbit's return is looked
+// for around it first.
+TaylorAttempt TryTaylorTrap(const ProofCandidate& candidate, int degree, bool exact_period);
 
 }  // namespace fractal::kernel_detail
