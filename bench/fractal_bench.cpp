@@ -119,6 +119,7 @@ struct Work {
   double undecided = 0;   // points that ran to the cap with no exact repeat or proof
   double cap = 0;
   double kernel_seconds = 0;
+  std::vector<std::int32_t> counts;  // every point's, in drawing order
 };
 
 // Every row through ComputeRow on this thread.
@@ -131,6 +132,7 @@ Work KernelPass(const ViewState& view) {
   const Clock::time_point t = Clock::now();
   for (double y : RowSteps()) {
     ComputeRow(params, y, ColumnSteps(), counts);
+    work.counts.insert(work.counts.end(), counts.begin(), counts.end());
     for (std::int32_t n : counts) {
       work.counted += n;
       work.escaping += n < params.cap ? n : 0;
@@ -187,24 +189,38 @@ double SlowestPointSeconds(const ViewState& view, const testing::ViewWork& work)
   return Seconds(t);
 }
 
-// `plain_rate`: iterations a second of every worker thread without cycle detection.
-void PrintWorkTable(const std::vector<WorkRow>& rows, double plain_rate) {
-  std::printf("\n%-40s %10s %10s %10s %7s %7s %8s %10s %7s %8s %8s %6s\n", "view", "least", "Brent",
-              "executed", "exe/lst", "exe/Brt", "proven", "proof st", "least s", "alone s",
-              "bound s", "NT/bd");
+// Points whose kernel count differs from the plain loop's.
+std::int64_t WrongCounts(const WorkRow& r) {
+  std::int64_t wrong = 0;
+  for (std::size_t i = 0; i < r.kernel.counts.size(); ++i) {
+    wrong += i >= r.least.counts.size() || r.kernel.counts[i] != r.least.counts[i];
+  }
+  return wrong;
+}
+
+// `plain_rate`: iterations a second of every worker thread without cycle detection. Returns the
+// points whose counts were wrong.
+std::int64_t PrintWorkTable(const std::vector<WorkRow>& rows, double plain_rate) {
+  std::printf("\n%-40s %10s %10s %10s %7s %7s %8s %10s %7s %8s %8s %6s %6s\n", "view", "least",
+              "Brent", "executed", "exe/lst", "exe/Brt", "proven", "proof st", "least s", "alone s",
+              "bound s", "NT/bd", "wrong");
+  std::int64_t all_wrong = 0;
   for (const WorkRow& r : rows) {
     const bool have = r.least_seconds >= 0;
     const auto least = static_cast<double>(r.least.least);
     const auto brent = static_cast<double>(r.least.brent);
     const double bound = std::max(r.kernel.executed / plain_rate, r.slowest_seconds);
+    const std::int64_t wrong = have ? WrongCounts(r) : 0;
+    all_wrong += wrong;
     std::printf(
-        "%-40s %10s %10s %10s %7s %7s %8.0f %10s %7s %8s %8s %6s\n", r.name.c_str(),
+        "%-40s %10s %10s %10s %7s %7s %8.0f %10s %7s %8s %8s %6s %6s\n", r.name.c_str(),
         have ? Count(least).c_str() : "-", have ? Count(brent).c_str() : "-",
         Count(r.kernel.executed).c_str(), have ? Fixed(r.kernel.executed / least, 2).c_str() : "-",
         have ? Fixed(r.kernel.executed / brent, 2).c_str() : "-", r.kernel.proven,
         Count(r.kernel.proof_steps).c_str(), have ? Fixed(r.least_seconds, 1).c_str() : "-",
         have ? Fixed(r.slowest_seconds, 3).c_str() : "-", have ? Fixed(bound, 3).c_str() : "-",
-        have ? Fixed(r.drawing_seconds / bound, 2).c_str() : "-");
+        have ? Fixed(r.drawing_seconds / bound, 2).c_str() : "-",
+        have ? std::to_string(wrong).c_str() : "-");
   }
   std::printf(
       "\n"
@@ -221,8 +237,11 @@ void PrintWorkTable(const std::vector<WorkRow>& rows, double plain_rate) {
       "alone s: the point whose Brent loop runs longest, alone through the kernel on one thread,\n"
       "  every other thread idle.\n"
       "bound s: the larger of executed over the no-cycle-check iterations a second on every\n"
-      "  thread (%.2f G) and alone s; NT/bd: the whole drawing on every thread over it.\n",
+      "  thread (%.2f G) and alone s; NT/bd: the whole drawing on every thread over it.\n"
+      "wrong: points whose kernel count is not the plain loop's (an exact repeat standing for\n"
+      "  the cap): every cycle found and every proof made is checked against it.\n",
       plain_rate * 1e-9);
+  return all_wrong;
 }
 
 // The views deep enough for interior proofs: what no prover can spare them.
@@ -247,7 +266,8 @@ void PrintFloorTable(const std::vector<WorkRow>& rows) {
       "  proof st).\n");
 }
 
-void Run(bool with_least) {
+// Returns false if some count was wrong.
+bool Run(bool with_least) {
   std::vector<Case> cases{{"initial view", testing::InitialView(), true, std::nullopt}};
   for (int clicks : {4, 8, 12, 16, 20, 22, 24, 26})
     cases.push_back({"dive " + std::to_string(clicks), Dive(clicks), true, Dive(clicks - 1)});
@@ -349,8 +369,9 @@ void Run(bool with_least) {
       "same: the literal window's surface equals both fast windows' and ReferencePicture's, pixel\n"
       "  for pixel.\n",
       threads);
-  PrintWorkTable(work_rows, plain_rate);
+  const std::int64_t wrong = PrintWorkTable(work_rows, plain_rate);
   PrintFloorTable(work_rows);
+  return wrong == 0;
 }
 
 }  // namespace
@@ -362,5 +383,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s [--no-least]\n", argv[0]);
     return 2;
   }
-  fractal::Run(!no_least);
+  return fractal::Run(!no_least) ? 0 : 1;
 }

@@ -34,13 +34,13 @@ OrbitWork AllStatesWork(double cr, double ci, std::int32_t cap) {
   double zr = 0;
   double zi = 0;
   for (std::int64_t n = 0;; ++n) {
-    if (n < cap && zr * zr + zi * zi >= 4.0) return {n, n};
+    if (n < cap && zr * zr + zi * zi >= 4.0) return {n, n, static_cast<std::int32_t>(n)};
     const auto [at, fresh] = seen.emplace(std::pair{zr, zi}, n);
     if (!fresh) {
       const std::int64_t mu = at->second;
-      return {n, std::min<std::int64_t>(cap, BrentWork(mu, n - mu))};
+      return {n, std::min<std::int64_t>(cap, BrentWork(mu, n - mu)), cap};
     }
-    if (n == cap) return {cap, cap};
+    if (n == cap) return {cap, cap, cap};
     StepOrbit(cr, ci, zr, zi);
   }
 }
@@ -55,6 +55,7 @@ void ExpectWork(std::int32_t cap, const std::vector<PlanePoint>& points,
                  << "c = " << points[i].real << " + " << points[i].imag << "i, cap " << cap);
     EXPECT_EQ(work[i].least, expected[i].least);
     EXPECT_EQ(work[i].brent, expected[i].brent);
+    EXPECT_EQ(work[i].count, expected[i].count);
   }
 }
 
@@ -64,11 +65,12 @@ TEST(LeastWork, HandWorkedOrbitsAndDeepOnesAgainstEveryStateRemembered) {
   // 0, i, -1 + i, -i, -1 + i: z_2 = z_4, seen at the checkpoint z_2.
   // 0, 1, 2: escapes at count 2.
   // Creeps up towards 1/2, never repeating.
-  ExpectWork(16, {{0, 0}, {-1, 0}, {0, 1}, {1, 0}}, {{1, 2}, {2, 4}, {4, 4}, {2, 2}});
-  ExpectWork(1000, {{0.25, 0}}, {{1000, 1000}});
+  ExpectWork(16, {{0, 0}, {-1, 0}, {0, 1}, {1, 0}},
+             {{1, 2, 16}, {2, 4, 16}, {4, 4, 16}, {2, 2, 2}});
+  ExpectWork(1000, {{0.25, 0}}, {{1000, 1000, 1000}});
   // Caps below the work: the repeat of c = -1 lies within the cap although the loop sees it only
   // after it; c = i's repeat lies past the cap.
-  ExpectWork(3, {{-1, 0}, {0, 1}}, {{2, 3}, {3, 3}});
+  ExpectWork(3, {{-1, 0}, {0, 1}}, {{2, 3, 3}, {3, 3, 3}});
 
   // Slow orbits inside the set near -3/4 and elsewhere: preperiods of up to tens of thousands of
   // steps (some found by the loop only past the cap), periods up to 8, one that neither repeats

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,18 @@ inline constexpr auto kFloodDuration = std::chrono::seconds(10);
 
 inline double Milliseconds(Clock::duration duration) {
   return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+// Waits for a viewer asked to end at `sent`; the test fails unless it ends with status 0. Returns
+// how long it took from `sent`.
+inline Clock::duration ExpectCleanExitSince(ChildProcess& viewer, Clock::time_point sent) {
+  const std::optional<ExitStatus> status = viewer.WaitForExit(sent + kExitDeadline);
+  const Clock::duration latency = Clock::now() - sent;
+  EXPECT_TRUE(status) << "the viewer still runs after being asked to end";
+  if (status) {
+    EXPECT_TRUE(status->exited && status->code == 0) << status->ToString();
+  }
+  return latency;
 }
 
 class ViewerTest : public ::testing::Test {
@@ -102,14 +115,7 @@ class ViewerTest : public ::testing::Test {
     } else {
       EXPECT_EQ(kill(session_.viewer().pid(), SIGTERM), 0);
     }
-    const Clock::time_point sent = Clock::now();
-    const std::optional<ExitStatus> status = session_.viewer().WaitForExit(sent + kExitDeadline);
-    const Clock::duration latency = Clock::now() - sent;
-    EXPECT_TRUE(status) << "the viewer still runs after being asked to end";
-    if (status) {
-      EXPECT_TRUE(status->exited && status->code == 0) << status->ToString();
-    }
-    return latency;
+    return ExpectCleanExitSince(session_.viewer(), Clock::now());
   }
   Clock::duration CloseAndExpectCleanExit() { return EndAndExpectCleanExit(Ending::kCloseBox); }
 

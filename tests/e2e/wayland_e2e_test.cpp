@@ -70,13 +70,7 @@ class NativeWayland : public ::testing::Test {
     } else {
       EXPECT_EQ(kill(session_.viewer().pid(), SIGTERM), 0);
     }
-    const std::optional<ExitStatus> status = session_.viewer().WaitForExit(sent + kExitDeadline);
-    const Clock::duration latency = Clock::now() - sent;
-    EXPECT_TRUE(status) << "the viewer still runs after being asked to end";
-    if (status) {
-      EXPECT_TRUE(status->exited && status->code == 0) << status->ToString();
-    }
-    return latency;
+    return ExpectCleanExitSince(session_.viewer(), sent);
   }
 
   // The first picture, ten seconds of pointer motion over it, then a click whose picture must

@@ -185,19 +185,19 @@ bool Settle(Orbit& o, bool escaped, bool repeated, std::int32_t cap, std::int64_
   }
   if (escaped) {  // at count n - 1; past the cap, it shows the orbit never repeats
     const std::int64_t count = std::min<std::int64_t>(o.n - 1, cap);
-    out = {count, count};
+    out = {count, count, static_cast<std::int32_t>(count)};
     return true;
   }
   if (repeated) {
     if (o.brent < 0) o.brent = o.n;
     const std::int64_t lambda = o.n - o.mark_n;
     const std::int64_t mu = o.kept.Preperiod(o.mark_n, lambda);
-    out = {std::min<std::int64_t>(mu + lambda, cap), o.brent};
+    out = {std::min<std::int64_t>(mu + lambda, cap), o.brent, cap};
     return true;
   }
   if (o.n == cap && o.brent < 0) o.brent = cap;
   if (o.n == stop) {
-    out = {cap, o.brent};
+    out = {cap, o.brent, cap};
     return true;
   }
   if (o.n == o.next_mark) {
@@ -263,6 +263,7 @@ ViewWork LeastWork(const ViewState& view, int threads) {
   const std::vector<OrbitWork> work = PointsWork(points, params.cap, threads);
   const auto width = static_cast<int>(ColumnSteps().size());
   for (std::size_t i = 0; i < work.size(); ++i) {
+    sum.counts.push_back(work[i].count);
     sum.least += static_cast<std::uint64_t>(work[i].least);
     sum.brent += static_cast<std::uint64_t>(work[i].brent);
     if (work[i].brent <= sum.slowest_brent) continue;

@@ -24,6 +24,9 @@ struct OrbitWork {
   // count 1, 2, 4, 8, ... (each compared with the states after it up to and including the next):
   // until it escapes, until a state equals the checkpoint, or the cap.
   std::int64_t brent = 0;
+  // The plain loop's count: the escape count, or the cap for an orbit that repeats exactly or
+  // reaches it.
+  std::int32_t count = 0;
 };
 
 struct PlanePoint {
@@ -43,6 +46,7 @@ struct ViewWork {
   int slowest_row = 0;
   int slowest_column = 0;
   std::int64_t slowest_brent = 0;
+  std::vector<std::int32_t> counts;  // the plain loop's count of every point, in drawing order
 };
 ViewWork LeastWork(const ViewState& view, int threads);
 
