@@ -126,9 +126,9 @@ inline constexpr int kTrapDegree = 4;
 // Traps are tried on orbits from this count, with a return of at most kTrapLongestPeriod steps. A
 // trap's Newton and model steps are scalar, each costing the time of 10 to 100 of the lanes'
 // iterations, so they pay only on the longest orbits. From count 2^12 the traps cut the executed
-// iterations of dives 20 and 22 to 0.64 times, but drew them 1.3-1.6 times slower; from 2^19 as
-// fast as without traps; from 2^20 3-9 % faster at dives 20 to 24 (executed iterations 0.68-0.83
-// times).
+// iterations of dives 20 and 22 to 0.64 times, but drew them 1.3-1.6 times slower. From 2^20 they
+// cut them to 0.70-0.80 times at dives 20 to 26, and the drawings took from 0.91 to 1.04 times as
+// long as without traps (best of 3, which varies by 5-10 % from run to run here).
 inline constexpr std::int64_t kTrapFrom = std::int64_t{1} << 20;
 inline constexpr std::int64_t kTrapLongestPeriod = 65536;
 
