@@ -1,7 +1,9 @@
 // The prover beside the lane scheduler: it takes the lanes' proposals as they come and steps
 // its own vector lanes, one proposal each, between the scheduler's runs. A lane goes on
 // iterating while its proposal is in flight: a proof only ever says what the orbit would do
-// anyway, so it may retire the point at the cap whenever it comes.
+// anyway, so it may retire the point at the cap whenever it comes. Long orbits first try a Taylor
+// trap (proof/taylor_trap.h) at once, at their proposals and whenever their last attempt
+// predicted one would close.
 
 // Highway's per-target include guard: this file is included once for each target.
 #if defined(FRACTAL_RENDER_KERNEL_PROOF_SIDE_PROVER_INL_H_) == defined(HWY_TARGET_TOGGLE)
