@@ -31,9 +31,11 @@ using testing::TargetName;
 #if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
 constexpr std::int64_t kBudget = std::int64_t{1} << 16;
 constexpr bool kFull = true;
+constexpr int kProofRowStride = 8;
 #else
 constexpr std::int64_t kBudget = std::int64_t{1} << 12;
 constexpr bool kFull = false;
+constexpr int kProofRowStride = 16;
 #endif
 
 // Widths that are not a multiple of any lane count or group, and the whole row (0).
@@ -182,7 +184,7 @@ TEST_P(KernelRowsTest, ProofsSpareMostOfTheCycleSearchDeepInTheSet) {
   const EscapeParams params = MakeEscapeParams(Dive(20));
   std::vector<double> ys;
   std::vector<testing::PlanePoint> points;
-  for (int r = 0; r < kRows; r += 8) {
+  for (int r = 0; r < kRows; r += kProofRowStride) {
     const double y = RowSteps()[r];
     ys.push_back(y);
     for (double x : ColumnSteps()) {
