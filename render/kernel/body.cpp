@@ -46,6 +46,7 @@ void ProveProposalsOnTarget(const ProofCandidate* candidates, const std::int64_t
   for (int first = 0; first < count; first += kBatch) {
     const int batch = std::min(kBatch, count - first);
     LaneState s;
+    ClearUnclearedFields(s);
     PointChunk chunk;  // names the lanes' points; never read
     std::uint64_t lanes = 0;
     for (int k = 0; k < batch; ++k) {

@@ -113,6 +113,7 @@ HWY_INLINE int Retire(LaneState& s, std::uint64_t finished, PointQueue& queue,
 
 inline void ComputeFed(const PointFeed& feed, KernelWork& work) {
   LaneState s;
+  ClearUnclearedFields(s);
   PointQueue queue(feed);
   SideProver prover;
   int live = 0;

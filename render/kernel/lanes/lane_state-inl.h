@@ -60,11 +60,14 @@ struct LaneState {
 };
 
 // A per-lane field and its value in an idle lane, both fixed at compile time, so that a loop
-// over the fields compiles to plain stores.
-template <auto kArray, auto kIdle>
+// over the fields compiles to plain stores. A field that a lane always writes before it reads it
+// is not `cleared`: every start of a point clears a lane, and a store per field shows (centre 12
+// drew 5 % faster without the three such stores).
+template <auto kArray, auto kIdle, bool kCleared = true>
 struct LaneField {
   static constexpr auto array = kArray;
   static constexpr auto idle = kIdle;
+  static constexpr bool cleared = kCleared;
 };
 
 // Every per-lane field. An idle lane iterates z = 0, c = 0: quiet, and never finished.
@@ -76,8 +79,11 @@ using LaneFields = std::tuple<
     LaneField<&LaneState::checkpoint_from, std::int64_t{0}>,
     LaneField<&LaneState::running, std::int64_t{0}>,
     LaneField<&LaneState::decided_at, std::int64_t{0}>, LaneField<&LaneState::closest, kFar>,
-    LaneField<&LaneState::closest_steps, std::int64_t{0}>, LaneField<&LaneState::block_zr, 0.0>,
-    LaneField<&LaneState::block_zi, 0.0>, LaneField<&LaneState::proof_steps, std::int64_t{0}>,
+    // Written with each closer return, which a proposal needs.
+    LaneField<&LaneState::closest_steps, std::int64_t{0}, false>,
+    // Written as each block without escape tests begins.
+    LaneField<&LaneState::block_zr, 0.0, false>, LaneField<&LaneState::block_zi, 0.0, false>,
+    LaneField<&LaneState::proof_steps, std::int64_t{0}>,
     LaneField<&LaneState::trap_from, std::int64_t{0}>,
     LaneField<&LaneState::trap_period, std::int64_t{0}>,
     LaneField<&LaneState::point, std::int64_t{-1}>,
@@ -95,7 +101,21 @@ HWY_INLINE void ForEachLaneField(Visit visit) {
 }
 
 HWY_INLINE void ClearLane(LaneState& s, int lane) {
-  ForEachLaneField([&](auto field) { (s.*decltype(field)::array)[lane] = decltype(field)::idle; });
+  ForEachLaneField([&](auto field) {
+    using Field = decltype(field);
+    if constexpr (Field::cleared) (s.*Field::array)[lane] = Field::idle;
+  });
+}
+
+// Gives every lane the idle value of the fields that clearing leaves alone, once, so that no
+// lane ever holds an indeterminate value.
+inline void ClearUnclearedFields(LaneState& s) {
+  ForEachLaneField([&](auto field) {
+    using Field = decltype(field);
+    if constexpr (!Field::cleared) {
+      for (auto& value : s.*Field::array) value = Field::idle;
+    }
+  });
 }
 
 inline void SwapLanes(LaneState& s, int a, int b) {
