@@ -177,18 +177,11 @@ class ProofChecker {
       radii[k] = radius;
       radius = NextRadius(DiskStepAt(Step(c, z), DiskConstantOfC(AbsSum(c))), radius);
     }
-    for (int sample = 0; sample < 8; ++sample) {
-      Z w = random_.Around(centres[0], radii[0] * (1 - 1e-6 * random_.Uniform(0, 1)));
-      if (!Inside(w, centres[0], radii[0])) continue;
-      for (std::int64_t k = 1; k <= 3 * period; ++k) {
-        const bool stays = Step(c, w) < 4.0 && Inside(w, centres[k % period], radii[k % period]);
-        rims_.Expect(stays, [&] {
-          return "c " + Text(c) + " period " + std::to_string(period) + ": step " +
-                 std::to_string(k) + " leaves its disk";
-        });
-        if (!stays) break;
-      }
-    }
+    const auto inside_after = [&](std::int64_t k, Z w) {
+      return Inside(w, centres[k % period], radii[k % period]);
+    };
+    testing::ExpectRimOrbitsStay(random_, c, centres[0], radii[0], 1e-6, 8, period, inside_after,
+                                 rims_, "its disk");
   }
 
   Random random_;

@@ -98,6 +98,27 @@ class Tally {
   std::int64_t failed_ = 0;
 };
 
+// Follows `samples` doubles from just inside the rim of D(centre, radius) (within a relative
+// `inset`) for three periods: no step may pass the escape test, and after k steps the state must
+// satisfy inside_after(k, w). Failures go to `tally`, naming what the orbit `leaves`.
+template <class InsideAfter>
+void ExpectRimOrbitsStay(Random& random, Z c, Z centre, double radius, double inset, int samples,
+                         std::int64_t period, InsideAfter inside_after, Tally& tally,
+                         const char* leaves) {
+  for (int sample = 0; sample < samples; ++sample) {
+    Z w = random.Around(centre, radius * (1 - inset * random.Uniform(0, 1)));
+    if (!Inside(w, centre, radius)) continue;
+    for (std::int64_t k = 1; k <= 3 * period; ++k) {
+      const bool stays = Step(c, w) < 4.0 && inside_after(k, w);
+      tally.Expect(stays, [&] {
+        return "c " + Text(c) + " period " + std::to_string(period) + ": step " +
+               std::to_string(k) + " leaves " + leaves;
+      });
+      if (!stays) break;
+    }
+  }
+}
+
 // A point of `view` at a random pixel.
 inline Z RandomPixel(Random& random, const ViewState& view) {
   const double x = (random.Int(0, 399) - 200) / 100.0;
