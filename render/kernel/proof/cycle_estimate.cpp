@@ -27,13 +27,17 @@ struct Pass {
   Complex curvature;   // (f^p)''(z) / 2
 };
 
-// p steps of z -> z^2 + c with the first and second derivatives: a' = 2 w a, b' = 2 w b + a^2.
+// p steps of z -> z^2 + c with the first derivative, a' = 2 w a, and, if kCurved, the second,
+// b' = 2 w b + a^2. The second costs as much again as the rest of the step.
+template <bool kCurved>
 Pass Run(Complex c, Complex z, std::int64_t period) {
   Pass pass{true, z, {1, 0}, {0, 0}};
   Complex& w = pass.end;
   for (std::int64_t k = 0; k < period; ++k) {
     const Complex twice{2 * w.re, 2 * w.im};
-    pass.curvature = Plus(Times(twice, pass.curvature), Times(pass.derivative, pass.derivative));
+    if constexpr (kCurved) {
+      pass.curvature = Plus(Times(twice, pass.curvature), Times(pass.derivative, pass.derivative));
+    }
     pass.derivative = Times(twice, pass.derivative);
     w = Plus(Times(w, w), c);
     if (!(w.re * w.re + w.im * w.im < kFarSquared)) {
@@ -69,13 +73,16 @@ CycleEstimate EstimateCycle(Complex c, Complex start, std::int64_t period, int m
   Complex z = start;
   double first = 0;
   for (int round = 0; round < max_rounds; ++round) {
-    const Pass pass = Run(c, z, period);
+    // The curvature only sizes the trap, so the first round's, at the orbit's own state, serves:
+    // later rounds would double their cost to refine it. With traps from count 2^16, this drew
+    // dive 20 in 190 ms instead of 212 and dive 22 in 585 ms instead of 650.
+    const Pass pass = round == 0 ? Run<true>(c, z, period) : Run<false>(c, z, period);
     estimate.steps += period;
     if (!pass.bounded) return estimate;
     const Complex correction = Over(Minus(pass.end, z), Minus(pass.derivative, {1, 0}));
     z = Minus(z, correction);
     estimate.multiplier = pass.derivative;
-    estimate.curvature = pass.curvature;
+    if (round == 0) estimate.curvature = pass.curvature;
     const double size = Modulus(correction);
     if (!std::isfinite(size) || !std::isfinite(z.re) || !std::isfinite(z.im)) return estimate;
     if (round == 0) first = size;

@@ -17,7 +17,7 @@ struct CycleEstimate {
   bool found = false;      // Newton settled on a finite point whose orbit stays bounded
   Complex centre;          // the point it settled on
   Complex multiplier;      // (f^p)'(z), z the last point Newton evaluated (near the centre)
-  Complex curvature;       // (f^p)''(z) / 2 there
+  Complex curvature;       // (f^p)''(start) / 2: only sizes the trap, so it is not refined
   std::int64_t steps = 0;  // orbit steps taken, each with its derivatives
 };
 
