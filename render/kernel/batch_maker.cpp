@@ -83,7 +83,6 @@ void BatchMaker::Ready(Batch& batch) {
   batch.counts = batch.point_counts.data();
   batch.work = batch.point_work.data();
   batch.size = static_cast<std::int64_t>(size);
-  batch.taken = 0;
   batch.unfinished = batch.size;
 }
 

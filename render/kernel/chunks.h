@@ -40,7 +40,6 @@ struct PointChunk {
   std::int32_t* counts = nullptr;
   std::int64_t* work = nullptr;  // the iterations the lanes ran for each point
   std::int64_t size = 0;         // at least 1
-  std::int64_t taken = 0;        // points given to lanes so far
   std::int64_t unfinished = 0;   // points whose count is not written yet
 };
 

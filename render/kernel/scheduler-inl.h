@@ -30,14 +30,10 @@ HWY_BEFORE_NAMESPACE();
 namespace fractal::kernel_detail {
 namespace HWY_NAMESPACE {
 
-// Starts the chunk's next point in `lane`, from z = 0, which is also its first checkpoint.
-HWY_INLINE void StartLane(LaneState& s, int lane, PointChunk& chunk, const LaneLimits& limits) {
-  // Everything read before the lane is cleared: the chunk's arrays might, for all the compiler
-  // knows, lie in the lane state, and a read between the clearing stores and the starting ones
-  // would keep both.
-  const std::int64_t point = chunk.taken++;
-  const double cr = chunk.c_real[point];
-  const double ci = chunk.c_imag[point];
+// Starts point `point` of the chunk, c = cr + ci i, in `lane`, from z = 0, which is also its
+// first checkpoint.
+HWY_INLINE void StartLane(LaneState& s, int lane, PointChunk& chunk, std::int64_t point, double cr,
+                          double ci, const LaneLimits& limits) {
   ClearLane(s, lane);
   s.cr[lane] = cr;
   s.ci[lane] = ci;
@@ -61,7 +57,10 @@ inline int Compact(LaneState& s, int live) {
   return front;
 }
 
-// Takes the points of the feed one at a time, chunk after chunk.
+// Takes the points of the feed one at a time, chunk after chunk. It keeps its place in the chunk
+// and the chunk's arrays itself, where the compiler can hold them in registers: read from the
+// chunk, they were read again after every store to the lanes, which for all the compiler knows
+// might change them (centre 12 drew 2 % faster).
 class PointQueue {
  public:
   explicit PointQueue(const PointFeed& feed) : feed_(feed) {}
@@ -71,21 +70,33 @@ class PointQueue {
 
   // Starts the next point in `lane`; false once the feed is dry.
   HWY_INLINE bool StartNext(LaneState& s, int lane) {
-    if (chunk_ == nullptr && !dry_) {
-      chunk_ = feed_.next(feed_.context);
-      dry_ = chunk_ == nullptr;
-    }
+    if (chunk_ == nullptr && !dry_) Take(feed_.next(feed_.context));
     if (chunk_ == nullptr) return false;
-    StartLane(s, lane, *chunk_, feed_.limits);
+    const std::int64_t point = next_++;
+    StartLane(s, lane, *chunk_, point, c_real_[point], c_imag_[point], feed_.limits);
     // Once every point of the chunk is taken only its lanes know it, and the feed may reuse it
     // as soon as it is finished.
-    if (chunk_->taken == chunk_->size) chunk_ = nullptr;
+    if (next_ == size_) chunk_ = nullptr;
     return true;
   }
 
  private:
+  void Take(PointChunk* chunk) {
+    chunk_ = chunk;
+    dry_ = chunk == nullptr;
+    if (dry_) return;
+    c_real_ = chunk->c_real;
+    c_imag_ = chunk->c_imag;
+    next_ = 0;
+    size_ = chunk->size;
+  }
+
   const PointFeed& feed_;
   PointChunk* chunk_ = nullptr;
+  const double* c_real_ = nullptr;
+  const double* c_imag_ = nullptr;
+  std::int64_t next_ = 0;  // the chunk's next point
+  std::int64_t size_ = 0;
   bool dry_ = false;
 };
 
