@@ -142,10 +142,13 @@ class ViewerTest : public ::testing::Test {
     return view;
   }
 
-  // True if the drawing under way still runs after `head`.
-  bool KeepsDrawingFor(Clock::duration head) {
-    session_.PollUntil(In(head), [&] { return session_.Title() != kDrawingCaption; });
-    return session_.Title() == kDrawingCaption;
+  // Whether the drawing under way, `depth` clicks deep, still runs after kDrawingHead: a slow
+  // drawing, waiting on slow rows.
+  ::testing::AssertionResult KeepsDrawingPastItsHead(int depth) {
+    session_.PollUntil(In(kDrawingHead), [&] { return session_.Title() != kDrawingCaption; });
+    if (session_.Title() == kDrawingCaption) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the drawing " << depth << " clicks deep ended within "
+                                         << Milliseconds(kDrawingHead) << " ms: not a slow drawing";
   }
 
   // Asks the viewer to end, by its close box or by SIGTERM, and returns how long it took to end;
