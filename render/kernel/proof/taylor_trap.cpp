@@ -17,13 +17,23 @@ using namespace disk_constants;
 // An upper bound on |z|.
 double ModulusUp(Complex z) { return ModulusAbove(z.re * z.re + z.im * z.im); }
 
-// Each part of a coefficient of the square is a sum of at most degree + 2 rounded products of
-// coefficients' parts, plus c's part for the constant coefficient. Summed in any order, it errs
-// by at most gamma_n = n u / (1 - n u) <= (degree + 4) u, n = degree + 3, times the sum of the
-// terms' moduli; for each part that sum is at most sum_{i+j=m} |a_i| |a_j| (+ |c|'s part), by
-// Cauchy-Schwarz on |x_r y_r| + |x_i y_i|. Both parts together: sqrt(2) < 1.5 times that, and
-// over every coefficient kept, the sums of |a_i| |a_j| add up to at most S^2.
-double CoefficientRounding(int degree) { return 1.5 * (degree + 4) * kUnit; }
+// The rounding of the computed coefficients of T_k^2 + c. Each part of the constant coefficient
+// sums three terms, two rounded products of a_0's parts and c's part, so it errs by at most
+// gamma_3 = 3u / (1 - 3u) times the sum of their moduli; for both parts together that is at most
+// gamma_3 ((|re a_0| + |im a_0|)^2 + |cr| + |ci|). Each part of a higher coefficient m sums at most
+// degree + 2 rounded products of coefficients' parts, so it errs by at most gamma_n <= (degree +
+// 4) u, n = degree + 3, times the sum of their moduli, which is at most sum_{i+j=m} |a_i| |a_j| by
+// Cauchy-Schwarz on |x_r y_r| + |x_i y_i|; both parts together: sqrt(2) < 1.5 times that. Over
+// every m >= 1, those sums add up to at most S^2 - |a_0|^2 = 2 |a_0| rest + rest^2, rest >= sum_{j
+// >= 1} |a_j|. The constant coefficient carries almost all of the bound, and on slow orbits near
+// their cycle the rounding it adds at every step is what a trap's margin must absorb, so it gets
+// the sharper factor of its own.
+double CoefficientRounding(int degree, Complex a0, double a0_modulus, double rest, double c_abs) {
+  const double a0_sum = std::fabs(a0.re) + std::fabs(a0.im);
+  const double constant = 3.0 * kUnit * (a0_sum * a0_sum + c_abs);
+  const double higher = 1.5 * (degree + 4) * kUnit * (2.0 * a0_modulus + rest) * rest;
+  return (constant + higher) * kMargin;
+}
 
 Complex Times(Complex x, Complex y) {
   return {x.re * y.re - x.im * y.im, x.re * y.im + x.im * y.re};
@@ -104,7 +114,7 @@ ModelStep StepModelOf(Complex c, TaylorModel& model) {
 #else
   const double fold = Fold<kDegree>(moduli);
 #endif
-  double rounding = CoefficientRounding(kDegree) * (sum * sum + c_abs);
+  double rounding = CoefficientRounding(kDegree, model.a[0], moduli[0], rest, c_abs);
 #if FRACTAL_PROOF_FAULT == 11  // 11: the coefficients' rounding left out
   rounding = 0;
 #endif
