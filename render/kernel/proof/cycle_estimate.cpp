@@ -72,6 +72,7 @@ CycleEstimate EstimateCycle(Complex c, Complex start, std::int64_t period, int m
   CycleEstimate estimate;
   Complex z = start;
   double first = 0;
+  double previous = 0;
   for (int round = 0; round < max_rounds; ++round) {
     // The curvature only sizes the trap, so the first round's, at the orbit's own state, serves:
     // later rounds would double their cost to refine it. With traps from count 2^16, this drew
@@ -86,7 +87,11 @@ CycleEstimate EstimateCycle(Complex c, Complex start, std::int64_t period, int m
     const double size = Modulus(correction);
     if (!std::isfinite(size) || !std::isfinite(z.re) || !std::isfinite(z.im)) return estimate;
     if (round == 0) first = size;
-    if (size <= settled * first || size <= 0x1p-50 * Modulus(z)) {
+    // A correction that no longer shrinks quadratically is the rounding of the p steps: the centre
+    // is as good as double makes it.
+    const bool at_noise = round > 0 && size >= 0.5 * previous;
+    previous = size;
+    if (size <= settled * first || size <= 0x1p-50 * Modulus(z) || at_noise) {
       estimate.found = true;
       break;
     }

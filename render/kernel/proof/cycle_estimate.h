@@ -27,8 +27,9 @@ struct CycleEstimate {
 std::int64_t ReturnPeriod(Complex c, Complex start, std::int64_t longest);
 
 // Newton's method on f^p(z) = z from `start`, at most `max_rounds` rounds of p steps each. It stops
-// once a correction is below `settled` times the first one: the trap needs its centre only to a
-// small part of the distance the orbit still has to go.
+// once a correction is below `settled` times the first one, as the trap needs its centre only to a
+// small part of the distance the orbit still has to go, or once a correction is no longer below
+// half the one before, when rounding keeps Newton from settling further.
 CycleEstimate EstimateCycle(Complex c, Complex start, std::int64_t period, int max_rounds,
                             double settled);
 
