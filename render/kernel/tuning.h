@@ -120,6 +120,11 @@ inline constexpr double kNewtonSettled = 0x1p-12;
 // images between its returns outgrow the escape circle.)
 inline constexpr double kTrapReachFactor = 4.0;
 inline constexpr double kTrapRadiusOverDistance = 1.05;
+// A trap that ran its steps but did not close, because rounding and the centre's displacement
+// fill its margin, is tried once more with this many times the radius they fit into, if that is
+// at most kTrapWiderAtMost times the first.
+inline constexpr double kTrapWiderMargin = 1.5;
+inline constexpr double kTrapWiderAtMost = 8.0;
 // The model's degree. Degree 3 and 4 drew dives 20 to 24 within 2 % of each other (4 ran 1-3 %
 // fewer iterations), degree 2 ran 6-11 % more iterations.
 inline constexpr int kTrapDegree = 4;

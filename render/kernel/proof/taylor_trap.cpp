@@ -124,6 +124,19 @@ ModelStep StepModelOf(Complex c, TaylorModel& model) {
   return step;
 }
 
+// Where a model ran its p steps but did not close: a radius that may, or 0. Near the cycle, the
+// displacement of the constant and the remainder are rounding, about the same for any small
+// radius, while the rest shrinks by the multiplier; the radius they fit into with room to spare.
+double WiderRadius(const TaylorModel& model, Complex centre, double radius) {
+  double linear = 0;
+  for (int j = 1; j <= model.degree; ++j) linear += Modulus(model.a[j]);
+  const double contraction = 1.0 - linear / radius;
+  const double fixed =
+      Modulus({model.a[0].re - centre.re, model.a[0].im - centre.im}) + model.remainder;
+  const double wider = tuning::kTrapWiderMargin * fixed / contraction;
+  return contraction > 0 && wider > radius ? wider : 0;
+}
+
 }  // namespace
 
 TaylorModel StartModel(Complex centre, double radius, int degree) {
@@ -192,6 +205,7 @@ TrapOutcome ProveByTrap(const ProofCandidate& candidate, Complex centre, double 
     if (!BelowEscape(step)) return outcome;
   }
   outcome.proven = ModelInside(model, centre, radius);
+  if (!outcome.proven) outcome.wider = WiderRadius(model, centre, radius);
   return outcome;
 }
 
@@ -226,8 +240,14 @@ TaylorAttempt TryTaylorTrap(const ProofCandidate& candidate, int degree, bool ex
   }
   attempt.centre = cycle.centre;
   attempt.radius = distance * tuning::kTrapRadiusOverDistance;
-  const TrapOutcome outcome = ProveByTrap(trap, attempt.centre, attempt.radius, degree);
+  TrapOutcome outcome = ProveByTrap(trap, attempt.centre, attempt.radius, degree);
   attempt.model_steps = outcome.steps;
+  if (!outcome.proven && outcome.wider > 0 &&
+      outcome.wider <= tuning::kTrapWiderAtMost * attempt.radius) {
+    attempt.radius = outcome.wider;
+    outcome = ProveByTrap(trap, attempt.centre, attempt.radius, degree);
+    attempt.model_steps += outcome.steps;
+  }
   attempt.proven = outcome.proven;
   return attempt;
 }

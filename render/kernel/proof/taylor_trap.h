@@ -69,6 +69,8 @@ bool ModelInside(const TaylorModel& model, Complex centre, double radius);
 struct TrapOutcome {
   bool proven = false;
   std::int64_t steps = 0;  // model steps run
+  // If the model ran every step but did not close: a wider radius that might, or 0.
+  double wider = 0;
 };
 
 // Steps 1 to 5 for the lane's state z = (candidate.z_real, candidate.z_imag) and p =
