@@ -131,11 +131,12 @@ inline constexpr int kTrapDegree = 4;
 // Traps are tried on orbits from this count, with a return of at most kTrapLongestPeriod steps. A
 // trap's Newton and model steps are scalar, each costing the time of 10 to 100 of the lanes'
 // iterations, so they pay only on the longest orbits. From count 2^12 the traps cut the executed
-// iterations of dives 20 and 22 to 0.64 times, but drew them 1.3-1.6 times slower. From 2^21 they
-// cut them to 0.84, 0.80, 0.72 and 0.75 times at dives 20, 22, 24 and 26, whose drawings took
-// 1.02-1.04, 0.93, 0.93 and 1.02-1.05 times as long as without traps (best of 3 each, two runs);
-// from 2^20, 1.07, 0.98, 0.94 and 1.03-1.06 times.
-inline constexpr std::int64_t kTrapFrom = std::int64_t{1} << 21;
+// iterations of dives 20 and 22 to 0.64 times, but drew them 1.3-1.6 times slower. From 2^20 they
+// cut them to 0.78, 0.73, 0.68 and 0.72 times at dives 20, 22, 24 and 26, whose drawings took
+// 0.98, 0.92, 0.84 and 1.02-1.04 times as long as without traps; from 2^21 the drawings took 1.00,
+// 0.99-1.01, 1.05-1.06 and 1.00 times as long as from 2^20, and from 2^19 1.03, 1.06 and 1.08
+// (best of 3, 2 threads, two alternating runs; no traps at dives 20-24 and 2^19 one run).
+inline constexpr std::int64_t kTrapFrom = std::int64_t{1} << 20;
 inline constexpr std::int64_t kTrapLongestPeriod = 65536;
 
 // ---- Fixed groups (groups-inl.h).
