@@ -25,13 +25,14 @@ struct Pass {
   Complex end;         // f^p(z)
   Complex derivative;  // (f^p)'(z)
   Complex curvature;   // (f^p)''(z) / 2
+  double growth = 1;   // if kCurved: the largest |(f^k)'(z)|^2, k <= p
 };
 
 // p steps of z -> z^2 + c with the first derivative, a' = 2 w a, and, if kCurved, the second,
 // b' = 2 w b + a^2. The second costs as much again as the rest of the step.
 template <bool kCurved>
 Pass Run(Complex c, Complex z, std::int64_t period) {
-  Pass pass{true, z, {1, 0}, {0, 0}};
+  Pass pass{true, z, {1, 0}, {0, 0}, 1};
   Complex& w = pass.end;
   for (std::int64_t k = 0; k < period; ++k) {
     const Complex twice{2 * w.re, 2 * w.im};
@@ -39,6 +40,11 @@ Pass Run(Complex c, Complex z, std::int64_t period) {
       pass.curvature = Plus(Times(twice, pass.curvature), Times(pass.derivative, pass.derivative));
     }
     pass.derivative = Times(twice, pass.derivative);
+    if constexpr (kCurved) {
+      const double norm =
+          pass.derivative.re * pass.derivative.re + pass.derivative.im * pass.derivative.im;
+      pass.growth = std::max(pass.growth, norm);
+    }
     w = Plus(Times(w, w), c);
     if (!(w.re * w.re + w.im * w.im < kFarSquared)) {
       pass.bounded = false;
@@ -68,7 +74,7 @@ std::int64_t ReturnPeriod(Complex c, Complex start, std::int64_t longest) {
 double Modulus(Complex z) { return std::sqrt(z.re * z.re + z.im * z.im); }
 
 CycleEstimate EstimateCycle(Complex c, Complex start, std::int64_t period, int max_rounds,
-                            double settled) {
+                            double settled, double widest_spread) {
   CycleEstimate estimate;
   Complex z = start;
   double first = 0;
@@ -83,10 +89,15 @@ CycleEstimate EstimateCycle(Complex c, Complex start, std::int64_t period, int m
     const Complex correction = Over(Minus(pass.end, z), Minus(pass.derivative, {1, 0}));
     z = Minus(z, correction);
     estimate.multiplier = pass.derivative;
-    if (round == 0) estimate.curvature = pass.curvature;
     const double size = Modulus(correction);
     if (!std::isfinite(size) || !std::isfinite(z.re) || !std::isfinite(z.im)) return estimate;
-    if (round == 0) first = size;
+    if (round == 0) {
+      estimate.curvature = pass.curvature;
+      estimate.growth = std::sqrt(pass.growth);
+      estimate.spread = size * estimate.growth;
+      first = size;
+      if (!(estimate.spread <= widest_spread)) return estimate;
+    }
     // A correction that no longer shrinks quadratically is the rounding of the p steps: the centre
     // is as good as double makes it.
     const bool at_noise = round > 0 && size >= 0.5 * previous;

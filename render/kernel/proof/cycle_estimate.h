@@ -18,6 +18,8 @@ struct CycleEstimate {
   Complex centre;          // the point it settled on
   Complex multiplier;      // (f^p)'(z), z the last point Newton evaluated (near the centre)
   Complex curvature;       // (f^p)''(start) / 2: only sizes the trap, so it is not refined
+  double growth = 1;       // the largest |(f^k)'(start)|, k <= p: how far a small disk spreads
+  double spread = 0;       // the first correction times the growth
   std::int64_t steps = 0;  // orbit steps taken, each with its derivatives
 };
 
@@ -29,9 +31,11 @@ std::int64_t ReturnPeriod(Complex c, Complex start, std::int64_t longest);
 // Newton's method on f^p(z) = z from `start`, at most `max_rounds` rounds of p steps each. It stops
 // once a correction is below `settled` times the first one, as the trap needs its centre only to a
 // small part of the distance the orbit still has to go, or once a correction is no longer below
-// half the one before, when rounding keeps Newton from settling further.
+// half the one before, when rounding keeps Newton from settling further. It gives up after the
+// first round if the distance that round moves times the growth is above `widest_spread`: no trap
+// around the cycle that holds the start can be proven yet.
 CycleEstimate EstimateCycle(Complex c, Complex start, std::int64_t period, int max_rounds,
-                            double settled);
+                            double settled, double widest_spread);
 
 // |z| in plain double: for sizing and stopping only, never for a bound.
 double Modulus(Complex z);

@@ -215,27 +215,31 @@ TaylorAttempt TryTaylorTrap(const ProofCandidate& candidate, int degree, bool ex
   const Complex z{candidate.z_real, candidate.z_imag};
   ProofCandidate trap = candidate;
   if (!exact_period) trap.period = ReturnPeriod(c, z, candidate.period + tuning::kReturnSlack);
-  const CycleEstimate cycle =
-      EstimateCycle(c, z, trap.period, tuning::kNewtonRounds, tuning::kNewtonSettled);
+  const CycleEstimate cycle = EstimateCycle(c, z, trap.period, tuning::kNewtonRounds,
+                                            tuning::kNewtonSettled, tuning::kTrapWidestSpread);
   attempt.newton_steps = (exact_period ? 0 : trap.period) + cycle.steps;
   attempt.period = trap.period;
 #if FRACTAL_PROOF_FAULT == 15  // 15: a settled Newton taken for a proof
   attempt.proven = cycle.found;
   return attempt;
 #endif
-  if (!cycle.found) return attempt;
   const double contraction = 1.0 - Modulus(cycle.multiplier);
   if (!(contraction > 0)) return attempt;
+  // The orbit closes in on its cycle by a factor 1 - contraction a period.
+  const auto periods_until = [&](double shrink) {
+    return std::log(shrink) / contraction * static_cast<double>(trap.period);
+  };
+  if (cycle.spread > tuning::kTrapWidestSpread) {
+    attempt.steps_to_wait = periods_until(cycle.spread / tuning::kTrapWidestSpread);
+    return attempt;
+  }
+  if (!cycle.found) return attempt;
   // The largest radius the cycle's first two coefficients let close is about contraction /
   // |curvature|; a quarter of it leaves room for the higher degrees and the remainder.
   const double reach = contraction / (4.0 * Modulus(cycle.curvature));
   const double distance = Modulus({z.re - cycle.centre.re, z.im - cycle.centre.im});
   if (!(distance <= tuning::kTrapReachFactor * reach)) {
-    // The orbit closes in on its cycle by a factor 1 - contraction a period.
-    if (distance > 0 && reach > 0) {
-      attempt.steps_to_wait =
-          std::log(distance / reach) / contraction * static_cast<double>(trap.period);
-    }
+    if (distance > 0 && reach > 0) attempt.steps_to_wait = periods_until(distance / reach);
     return attempt;
   }
   attempt.centre = cycle.centre;
