@@ -157,6 +157,30 @@ TEST(TaylorTrap, RefusesWhatItsArgumentDoesNotCover) {
   EXPECT_FALSE(ProveByTrap(StateOf(period_12, zero, 12), zero, 1e-7, 2).proven);
 }
 
+// Two interior points of dive 20 whose orbits close in on their cycles (periods 14,937 and 25,818)
+// by only about 1 % a period, at the counts where they first come within about 1e-8 of them, as
+// near as their rounding lets them. The rounding the trap must carry step after step then nearly
+// fills its margin: the first needs Newton to settle at its rounding floor and a second, wider
+// radius; the second needs the constant coefficient's rounding bounded on its own (with the
+// higher coefficients' bound, its remainder is 0.014 of the radius, above its margin of 0.013).
+TEST(TaylorTrap, ProvesSlowOrbitsAtTheirRoundingFloor) {
+  struct Slow {
+    Z c;
+    std::int32_t count;
+  };
+  const std::int32_t cap = 16 << 20;
+  for (const Slow& slow : {Slow{{-0.74364382743835478, 0.13182595252990717}, 16142518},
+                           Slow{{-0.74364469528198263, 0.13182523727416987}, 10761679}}) {
+    Z z{};
+    for (std::int32_t k = 0; k < slow.count; ++k) ASSERT_LT(Step(slow.c, z), 4.0);
+    ASSERT_EQ(EscapeCountFrom(z.re, z.im, slow.c.re, slow.c.im, cap - slow.count),
+              cap - slow.count);
+    const std::int64_t period = ReturnPeriod({slow.c.re, slow.c.im}, {z.re, z.im}, 1 << 16);
+    const TaylorAttempt trap = TryTaylorTrap(StateOf(slow.c, z, period), tuning::kTrapDegree, true);
+    EXPECT_TRUE(trap.proven) << "c " << Text(slow.c) << " period " << period;
+  }
+}
+
 // Follows points as the lanes do, trying a trap at each proposal, and checks every trap that
 // proves: plain iteration must never see the point escape, and orbits from the rim of the trap's
 // disk must pass the escape test at no step and be back in the disk after each of three periods.
