@@ -124,13 +124,13 @@ inline constexpr double kTrapRadiusOverDistance = 1.05;
 // fill its margin, is tried once more with this many times the radius they fit into, if that is
 // at most kTrapWiderAtMost times the first.
 inline constexpr double kTrapWiderMargin = 1.5;
+inline constexpr double kTrapWiderAtMost = 8.0;
 // A trap whose disk would spread, over the steps of one period, to more than this (its radius
 // times the largest derivative along the orbit) is not tried. Of 213 traps on the 16 slowest points
 // of dive 22, none with a spread above 2.1e-5 proved; of the 102 above 1e-4, 100 left the escape
 // circle on the way and 2 did not close. Dive 24 drew 2 % faster with it, dives 20 and 22 within
 // noise, with 6-16 % fewer trap steps.
 inline constexpr double kTrapWidestSpread = 1e-4;
-inline constexpr double kTrapWiderAtMost = 8.0;
 // The model's degree. Degree 3 and 4 drew dives 20 to 24 within 2 % of each other (4 ran 1-3 %
 // fewer iterations), degree 2 ran 6-11 % more iterations.
 inline constexpr int kTrapDegree = 4;
