@@ -22,7 +22,8 @@ bool PlansApartPointsFrom(const EscapeParams& last);
 
 // The points of the view `next` near the points where the last view's orbits ran longest: the
 // iterations `last_work` (one per point of `last`, row after row; 0 where none ran) at least
-// 1/256 of its cap. Empty where the last cap is too small for orbits that long to matter.
+// 1/256 of its cap, or 2^20 where that is less. Empty where the last cap is too small for orbits
+// that long to matter.
 ApartPoints PlanApartPoints(const EscapeParams& last, std::span<const std::int64_t> last_work,
                             const EscapeParams& next, std::span<const double> ys,
                             std::span<const double> xs);

@@ -153,6 +153,16 @@ TEST(ApartPoints, AreTheNextViewsPointsAroundTheLastOnesSlowest) {
     EXPECT_EQ(plan.apart[point], 1);
   }
   EXPECT_EQ(std::count(plan.apart.begin(), plan.apart.end(), 1), 18);
+  // Deep in the set an orbit proven from 2^20 iterations on counts, though far below 1/256 of the
+  // cap: its neighbours may run far longer in the next view.
+  const EscapeParams deep = MakeEscapeParams(testing::Dive(25));
+  std::fill(work.begin(), work.end(), 1);
+  work[slow] = (std::int64_t{1} << 20) + 1;
+  work[brief] = (std::int64_t{1} << 20) - 1;
+  EXPECT_EQ(
+      PlanApartPoints(deep, work, MakeEscapeParams(testing::Dive(26)), RowSteps(), ColumnSteps())
+          .points.size(),
+      9u);
   // Where the last cap is small, no orbit runs long enough to matter.
   const EscapeParams shallow = MakeEscapeParams(testing::Dive(8));
   std::fill(work.begin(), work.end(), shallow.cap);
