@@ -209,6 +209,24 @@ TrapOutcome ProveByTrap(const ProofCandidate& candidate, Complex centre, double 
   return outcome;
 }
 
+namespace {
+
+// The trap around attempt.centre with attempt.radius, and once more with the wider radius it
+// suggests if that is not too wide.
+void TrapAround(const ProofCandidate& trap, int degree, TaylorAttempt& attempt) {
+  TrapOutcome outcome = ProveByTrap(trap, attempt.centre, attempt.radius, degree);
+  attempt.model_steps = outcome.steps;
+  if (!outcome.proven && outcome.wider > 0 &&
+      outcome.wider <= tuning::kTrapWiderAtMost * attempt.radius) {
+    attempt.radius = outcome.wider;
+    outcome = ProveByTrap(trap, attempt.centre, attempt.radius, degree);
+    attempt.model_steps += outcome.steps;
+  }
+  attempt.proven = outcome.proven;
+}
+
+}  // namespace
+
 TaylorAttempt TryTaylorTrap(const ProofCandidate& candidate, int degree, bool exact_period) {
   TaylorAttempt attempt;
   const Complex c{candidate.c_real, candidate.c_imag};
@@ -244,15 +262,7 @@ TaylorAttempt TryTaylorTrap(const ProofCandidate& candidate, int degree, bool ex
   }
   attempt.centre = cycle.centre;
   attempt.radius = distance * tuning::kTrapRadiusOverDistance;
-  TrapOutcome outcome = ProveByTrap(trap, attempt.centre, attempt.radius, degree);
-  attempt.model_steps = outcome.steps;
-  if (!outcome.proven && outcome.wider > 0 &&
-      outcome.wider <= tuning::kTrapWiderAtMost * attempt.radius) {
-    attempt.radius = outcome.wider;
-    outcome = ProveByTrap(trap, attempt.centre, attempt.radius, degree);
-    attempt.model_steps += outcome.steps;
-  }
-  attempt.proven = outcome.proven;
+  TrapAround(trap, degree, attempt);
   return attempt;
 }
 
